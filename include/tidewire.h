@@ -1,0 +1,160 @@
+/*
+ * tidewire.h - send and receive SMS through a GSM or CDMA modem module on a serial port.
+ *
+ * The library runs one worker thread that owns the modem. The host queues outgoing messages,
+ * collects their outcomes as report records, and takes received messages from a queue. Every
+ * function may be called from any host thread; none of them waits for the modem except
+ * SMSStartService (which talks to the module before it returns) and SMSStopSerice (which waits
+ * for the worker to finish the dialogue it is in).
+ *
+ * Texts: every text crossing this interface is a byte string in the host's "ANSI" code page.
+ * On Windows that is the process's ANSI code page (CP_ACP), except the last-error texts, which
+ * are always GBK (code page 936) bytes. On Linux it is the codeset of the host's LC_CTYPE
+ * locale; when the host never set a locale (plain ASCII), UTF-8 is used.
+ *
+ * Calling convention: stdcall on 32-bit Windows, the platform's C convention elsewhere.
+ * No C++ exception ever leaves these functions.
+ *
+ * The names SMSStopSerice and SMSSeviceStarted are spelled as existing hosts import them.
+ */
+#ifndef TIDEWIRE_H
+#define TIDEWIRE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define TIDEWIRE_CALL __stdcall
+#else
+#define TIDEWIRE_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(TIDEWIRE_BUILDING)
+#define TIDEWIRE_API __declspec(dllexport)
+#else
+#define TIDEWIRE_API __declspec(dllimport)
+#endif
+#elif defined(TIDEWIRE_BUILDING)
+#define TIDEWIRE_API __attribute__((visibility("default")))
+#else
+#define TIDEWIRE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * OutgoingMessage: 296 bytes. A queued message, and, once the worker has finished it, the
+ * report record that SMSReport hands back.
+ *
+ *   offset   0, 4 bytes   id      int32 little-endian, the id SMSSendMessage returned
+ *   offset   4, 260 bytes text    the text as passed, NUL-terminated, zero-padded
+ *   offset 264, 32 bytes  number  the destination, NUL-terminated, zero-padded; in a report a
+ *                                 leading "86" is removed
+ */
+typedef struct OutgoingMessage {
+    int32_t id;
+    char text[260];
+    char number[32];
+} OutgoingMessage;
+
+/*
+ * ReceivedMessage: 320 bytes, handed out by SMSGetNextMessage. Every field is NUL-terminated
+ * and zero-padded to its width.
+ *
+ *   offset   0, 256 bytes text       the message text in the host's code page, at most 255 bytes,
+ *                                    never cut inside a multi-byte character
+ *   offset 256, 32 bytes  sender     the sender as the network delivered it: digits (with the
+ *                                    country code, no "+"), or the name of an alphanumeric sender
+ *   offset 288, 32 bytes  timestamp  "yyyy-mm-dd hh:mm:ss" on GSM modules and types 860/865;
+ *                                    the module's own time text on type 870
+ */
+typedef struct ReceivedMessage {
+    char text[256];
+    char sender[32];
+    char timestamp[32];
+} ReceivedMessage;
+
+#ifdef __cplusplus
+static_assert(sizeof(OutgoingMessage) == 296, "OutgoingMessage is 296 bytes");
+static_assert(sizeof(ReceivedMessage) == 320, "ReceivedMessage is 320 bytes");
+#else
+typedef char tidewire_outgoing_size_check[(sizeof(OutgoingMessage) == 296) ? 1 : -1];
+typedef char tidewire_received_size_check[(sizeof(ReceivedMessage) == 320) ? 1 : -1];
+#endif
+
+/*
+ * Starts the service on COM<port> (on Linux: /dev/ttyS<port-1>).
+ *
+ *   baud           passed to the port unchanged (Linux: one of the standard termios rates)
+ *   parity         0 even, 1 mark, 2 none, 3 odd, 4 space; another value keeps the port's setting
+ *   dataBits       5 to 8
+ *   stopBits       0 one, 1 one and a half, 2 two; another value keeps the port's setting
+ *   flowControl    0 none, 1 CTS/RTS, 2 CTS/DTR, 3 DSR/RTS, 4 DSR/DTR, 5 XON/XOFF; another value
+ *                  keeps the port's setting
+ *   serviceCentre  the SMS centre number for GSM modules (at most 19 bytes, digits with an
+ *                  optional leading "+"), or "card" to use the number stored on the SIM; may be
+ *                  NULL (no number)
+ *
+ * Opens the port, checks that a module answers, identifies its family, checks the SIM (GSM and
+ * type 870) and starts the worker, which then initialises the module. Returns 1 when the worker
+ * runs, 0 on failure with the reason in SMSGetLastError. Fails while the service is started.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartService(int32_t port, uint32_t baud, int32_t parity,
+                                                   uint8_t dataBits, int32_t stopBits,
+                                                   int32_t flowControl, const char* serviceCentre);
+
+/*
+ * Extension: SMSStartService on a device path instead of a port number: "/dev/ttyUSB0" or a
+ * pty on Linux, "COM12" or "\\.\COM12" on Windows. device must not be NULL or empty.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartServiceEx(const char* device, uint32_t baud,
+                                                     int32_t parity, uint8_t dataBits,
+                                                     int32_t stopBits, int32_t flowControl,
+                                                     const char* serviceCentre);
+
+/*
+ * Stops the service: asks the worker to end and waits until it has finished the modem dialogue
+ * it is in. Queued messages that were not sent stay unsent (the next start discards them);
+ * reports, results and received messages can still be taken. Always returns 1.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStopSerice(void);
+
+/* 1 while the service runs (also during SMSStartService), 0 otherwise. 8 bits wide. */
+TIDEWIRE_API uint8_t TIDEWIRE_CALL SMSSeviceStarted(void);
+
+/*
+ * Queues a message. text: 1 to 255 bytes, no Ctrl-Z or ESC. number: 1 to 31 bytes, no double
+ * quote, comma or control byte. Returns the message id (0, 1, 2, ... from each start), or -1
+ * with the reason in SMSGetLastError. NULL counts as empty.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSendMessage(const char* text, const char* number);
+
+/*
+ * Takes the oldest report record (an OutgoingMessage) into buffer, which must hold 296 bytes.
+ * Returns 1 when a record was copied, 0 when none waits (buffer untouched) or buffer is NULL.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSReport(char* buffer);
+
+/* Outcome of message id: 1 sent, 0 failed, -1 not finished yet or unknown. */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQuery(int32_t id);
+
+/*
+ * Takes the oldest received message (a ReceivedMessage) into buffer, which must hold 320 bytes.
+ * Returns 1 when a record was copied, 0 when none waits (buffer untouched) or buffer is NULL.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessage(char* buffer);
+
+/*
+ * Copies the text of the most recent failure into buffer with strncpy semantics: at most length
+ * bytes, the rest of the length bytes filled with NULs; no NUL when the text fills them.
+ * Returns the number of text bytes placed. length <= 0 or a NULL buffer writes nothing, returns 0.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastError(char* buffer, int32_t length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TIDEWIRE_H */
