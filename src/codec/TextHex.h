@@ -1,0 +1,66 @@
+// Conversions between host text, big-endian UCS-2, hex text and semi-octet digit strings, and
+// the test that decides whether a text goes out as single-byte text. Pure functions over
+// caller buffers: no allocation, no state, every output bounded by its capacity.
+#ifndef TIDEWIRE_CODEC_TEXTHEX_H
+#define TIDEWIRE_CODEC_TEXTHEX_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tidewire {
+
+// True when the text is not a plain single-byte text in the host code page: it holds a
+// character of more than one byte, or it does not convert (1024 units at most).
+bool HasMultiByteChars(const char* text);
+
+// Number of characters (UTF-16 units) of a host text; 0 when it does not convert within 1024
+// units.
+size_t CountHostCharacters(const char* text);
+
+// Host text to UCS-2, high byte first. Returns the number of output bytes (2 per unit), or 0
+// when the text does not convert or does not fit outCapacity (or 1024 units). No terminator.
+size_t AnsiToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outCapacity);
+
+// UCS-2 (high byte first) to host text; an odd last byte is ignored, and so is anything past
+// 1024 units or a U+0000. Whole characters only, cut at a character boundary to fit
+// outCapacity - 1; NUL-terminated. Returns the bytes written.
+size_t Ucs2ToAnsi(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity);
+
+// Each byte as two upper-case hex digits, NUL-terminated. Returns 2n, or 0 (empty text) when
+// 2n + 1 does not fit outCapacity.
+size_t BytesToHex(const uint8_t* bytes, size_t count, char* out, size_t outCapacity);
+
+// Value of one hex digit in either letter case, or -1.
+int HexDigitValue(char c);
+
+// Pairs of hex digits (either case) to bytes, for charCount / 2 pairs (an odd last character is
+// ignored) and at most outCapacity bytes. Stops at the first pair that is not two hex digits.
+// Returns the number of bytes written. No terminator.
+size_t HexToBytes(const char* hex, size_t charCount, uint8_t* out, size_t outCapacity);
+
+// Pairs of hex digits of a NUL-terminated text (either case; a single trailing character is
+// ignored; stops at a pair that is not hex) to bytes, at most outCapacity - 1 of them, then a
+// NUL. Returns the number of bytes written.
+size_t HexToText(const char* hex, char* out, size_t outCapacity);
+
+// Undoes the pair swap of semi-octets (214365F7 -> 1234567) over charCount characters and drops
+// one trailing filler 'F' (either case). NUL-terminated within outCapacity. Returns the digits
+// kept.
+size_t SemiOctetsToDigits(const char* in, size_t charCount, char* out, size_t outCapacity);
+
+// Swaps each pair of digits, padding an odd count with 'F' (1234567 -> 214365F7).
+// NUL-terminated. Returns the characters written (count, or count + 1 when odd), or 0 when they
+// do not fit outCapacity.
+size_t DigitsToSemiOctets(const char* digits, size_t count, char* out, size_t outCapacity);
+
+// AnsiToUcs2 then BytesToHex: four upper-case hex digits per character. Returns the digits, 0
+// when the text does not convert or does not fit.
+size_t AnsiToUcs2Hex(const char* text, char* out, size_t outCapacity);
+
+// BytesToHex over the text's bytes: two digits per byte. Returns the digits, 0 when they do
+// not fit.
+size_t AnsiToHex(const char* text, char* out, size_t outCapacity);
+
+}  // namespace tidewire
+
+#endif
