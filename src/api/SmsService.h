@@ -1,0 +1,161 @@
+// The one service object of a loaded library: the port, the flags, the queues and the worker
+// that owns the modem. Each export table owns one global instance, built for its edition.
+#ifndef TIDEWIRE_API_SMSSERVICE_H
+#define TIDEWIRE_API_SMSSERVICE_H
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "api/ErrorTexts.h"
+#include "modem/ReplyPoll.h"
+#include "serial/CSerialPort.h"
+#include "tidewire.h"
+
+namespace tidewire {
+
+// The two shipped builds. The legacy edition serves older hosts: seven exports, no type 870,
+// a stop that does not wait, and fewer tests of the running flag in the worker.
+enum class Edition { Current, Legacy };
+
+// Module families, told apart by the answer to "AT+GMM".
+enum ModuleType : int32_t {
+    kModuleUnknown = 0,
+    kModuleGsm = 666,  // GSM command set (27.005)
+    kModule870 = 870,  // CDMA, text-mode command set with AT+ZMSGL
+    kModule865 = 865,  // CDMA, at$smsmo / at$smsmt=1?
+    kModule860 = 860,  // CDMA, at$smsmo0 / at$smsmt0? / at$delmt
+};
+
+// Every wait of every dialogue goes through this, so tests can make time pass faster (or not
+// at all, with a scripted port) without changing a single poll count.
+using SleepFunction = std::function<void(uint32_t milliseconds)>;
+
+class SmsService {
+  public:
+    explicit SmsService(Edition edition);
+    ~SmsService();
+    SmsService(const SmsService&) = delete;
+    SmsService& operator=(const SmsService&) = delete;
+
+    Edition GetEdition() const { return edition_; }
+
+    // --- Bodies of the exports -------------------------------------------------------------
+    int32_t StartService(int32_t portNumber, const LineSettings& settings,
+                         const char* serviceCentreArgument);
+    int32_t StartServiceOnDevice(const char* devicePath, const LineSettings& settings,
+                                 const char* serviceCentreArgument);
+    int32_t StopService();
+    uint8_t ServiceStarted() const { return running.load() ? 1 : 0; }
+    int32_t SendMessage(const char* text, const char* number);
+    int32_t Report(char* buffer);
+    int32_t Query(int32_t id);
+    int32_t GetNextMessage(char* buffer);
+    int32_t GetLastError(char* buffer, int32_t length);
+    // Legacy form: the whole text and its NUL; the buffer must hold 1024 bytes.
+    int32_t GetLastErrorLegacy(char* buffer);
+
+    // --- Last error --------------------------------------------------------------------------
+    void SetLastError(ErrorText error);
+    // The error's text followed by detail, which is already host text (a system message).
+    void SetLastError(ErrorText error, const char* hostDetail);
+    void ClearLastError();
+
+    // --- Modem command channel ---------------------------------------------------------------
+    // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
+    bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
+    // Asks the SIM for its service-centre number and keeps it in serviceCentre.
+    void QueryServiceCentre();
+    bool DetectModuleType();
+    // Returns false when the worker must end; the end path has then already run.
+    bool InitialiseModule();
+
+    // The reply poll every dialogue is built from: sleep, read what has arrived, append,
+    // upper-case (when asked), test. test(reply) returns 0 to keep polling, anything else ends
+    // the poll with that value. Returns kPollLimit when the limit passed, kPollStopped when the
+    // spec asks to watch the running flag and it was found clear.
+    static constexpr int kPollLimit = -1;
+    static constexpr int kPollStopped = -2;
+    int ReplyPoll(ReplyBuffer& reply, const PollSpec& spec, PollTest test);
+
+    // --- Worker --------------------------------------------------------------------------------
+    static void WorkerMain(SmsService* service);
+
+    // --- Sending and receiving, one procedure per family and text kind -------------------------
+    bool SendGsmText(const char* text, char (&number)[32]);
+    bool SendGsmPdu(const char* text, char (&number)[32]);
+    bool Send870Ascii(const char* text, char (&number)[32]);
+    bool Send870Unicode(const char* text, char (&number)[32]);
+    // messageEncoding: 2 for single-byte text, 4 for UCS-2.
+    bool SendCdmaMessage(const char* text, char (&number)[32], int messageEncoding);
+    bool SendCdmaAscii(const char* text, char (&number)[32]) {
+        return SendCdmaMessage(text, number, 2);
+    }
+    bool SendCdmaUnicode(const char* text, char (&number)[32]) {
+        return SendCdmaMessage(text, number, 4);
+    }
+    bool ReceiveGsmMessages();
+    bool Receive870Messages();
+    bool ReceiveCdmaMessages();
+    // Queues one received record under receivedLock.
+    void QueueReceived(const char* text, const char* sender, const char* timestamp);
+
+    // --- Test and tool hooks -------------------------------------------------------------------
+    void SetSleepFunction(SleepFunction sleep);
+    void Sleep(uint32_t milliseconds);
+
+    // --- Fields ----------------------------------------------------------------------------------
+    // Flags read without a lock by the host's calls and by the worker.
+    std::atomic<bool> running{false};
+    CSerialPort port;
+    // The service-centre argument (at most 19 bytes), or "card" until the SIM's number is read.
+    char serviceCentre[20] = {};
+    std::thread workerThread;
+    std::deque<OutgoingMessage> reportQueue;
+    std::deque<OutgoingMessage> outgoingQueue;
+    std::unordered_map<int32_t, bool> resultMap;
+    std::deque<ReceivedMessage> receivedQueue;
+    // Guards outgoingQueue, reportQueue, resultMap, nextId and acceptingMessages. Taken before
+    // receivedLock when both are needed.
+    std::mutex queueLock;
+    std::mutex receivedLock;
+    int32_t nextId = 0;
+    std::atomic<bool> started{false};
+    std::atomic<int32_t> moduleType{kModuleUnknown};
+
+  private:
+    int32_t StartOn(const char* devicePath, int32_t portNumber, const LineSettings& settings,
+                    const char* serviceCentreArgument);
+    bool StartupDialogue(bool (SmsService::*step)(), ErrorText failure);
+    bool ProbeModule();
+    bool CheckSim();
+    void ReleaseFinishedWorker();
+    bool StopRequested() const { return !running.load(); }
+    // The worker's way out: flags cleared, port closed.
+    void EndPath();
+    void SendStep();
+    bool SendOne(OutgoingMessage& message);
+    bool ReceiveOne();
+    void FinishMessage(const OutgoingMessage& message, bool sent);
+    void EndAfterFatalInit(ErrorText error);
+
+    const Edition edition_;
+    // Set once a start-up has succeeded; a message is accepted only then, so none is accepted
+    // by a start-up in progress and then discarded by it. Guarded by queueLock.
+    bool acceptingMessages_ = false;
+    // Guards the worker's thread object between a start-up and a stop on different host threads.
+    std::mutex threadLock_;
+    // lastError and errorBuffer, guarded by lastErrorLock_ so a copy is never half old, half new.
+    std::mutex lastErrorLock_;
+    char lastError_[1024] = {};
+    char errorBuffer_[1024] = {};
+    SleepFunction sleep_;
+};
+
+}  // namespace tidewire
+
+#endif

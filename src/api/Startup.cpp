@@ -1,0 +1,192 @@
+// Bringing the service from idle to running on the host's thread, and stopping it again.
+#include <cstring>
+#include <system_error>
+
+#include "api/SmsService.h"
+#include "codec/BoundedCopy.h"
+
+namespace tidewire {
+
+namespace {
+
+// The service centre goes into "AT+CSCA=\"%s\"": a quote, a comma or a control byte would
+// rewrite the module's command line.
+bool ServiceCentreIsSafe(const char* text) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == '"' || c == ',' || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t SmsService::StartService(int32_t portNumber, const LineSettings& settings,
+                                 const char* serviceCentreArgument) {
+    return StartOn(nullptr, portNumber, settings, serviceCentreArgument);
+}
+
+int32_t SmsService::StartServiceOnDevice(const char* devicePath, const LineSettings& settings,
+                                         const char* serviceCentreArgument) {
+    // A null or empty path names no device: the open fails with the system's own text.
+    return StartOn(devicePath != nullptr ? devicePath : "", 0, settings, serviceCentreArgument);
+}
+
+void SmsService::ReleaseFinishedWorker() {
+    // A worker that ended by itself (a failed initialisation) still has its thread object; it
+    // has cleared `started`, so it is at most closing the port on its way out. Waiting for it
+    // here keeps it from closing the port this start-up is about to open.
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> hold(threadLock_);
+        finished = std::move(workerThread);
+    }
+    if (finished.joinable()) {
+        finished.join();
+    }
+}
+
+bool SmsService::ProbeModule() {
+    return SendAtCommand("AT\r", "OK", "ERROR");
+}
+
+bool SmsService::CheckSim() {
+    // Any +CPIN answer passes, whatever state it names: a PIN prompt still shows a SIM is there.
+    return SendAtCommand("AT+CPIN?\r", "+CPIN:", "ERROR");
+}
+
+bool SmsService::StartupDialogue(bool (SmsService::*step)(), ErrorText failure) {
+    bool passed = false;
+    try {
+        passed = (this->*step)();
+    } catch (const CSerialException&) {
+        // The port failed in the middle of the dialogue: the step fails with its own text.
+        passed = false;
+    }
+    if (!passed) {
+        SetLastError(failure);
+        running.store(false);
+        port.Close();
+        started.store(false);
+    }
+    return passed;
+}
+
+int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
+                            const LineSettings& settings, const char* serviceCentreArgument) {
+    if (started.load()) {
+        SetLastError(ErrorText::AlreadyStarted);
+        return 0;
+    }
+    // The service centre is checked before anything is claimed or opened, so a bad argument
+    // leaves the service exactly as it was.
+    const size_t centreLength = BoundedLength(serviceCentreArgument, sizeof serviceCentre);
+    if (centreLength > sizeof serviceCentre - 1) {
+        SetLastError(ErrorText::ServiceCentreTooLong);
+        return 0;
+    }
+    if (serviceCentreArgument != nullptr && !ServiceCentreIsSafe(serviceCentreArgument)) {
+        SetLastError(ErrorText::ServiceCentreMalformed);
+        return 0;
+    }
+    bool expected = false;
+    if (!started.compare_exchange_strong(expected, true)) {
+        SetLastError(ErrorText::AlreadyStarted);
+        return 0;
+    }
+    running.store(true);
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        acceptingMessages_ = false;
+    }
+    ReleaseFinishedWorker();
+    ClearLastError();
+
+    try {
+        if (devicePath != nullptr) {
+            port.OpenPath(devicePath, settings);
+        } else {
+            port.Open(portNumber, settings);
+        }
+        port.SetImmediateReadTimeouts();
+        port.GetConfig();
+    } catch (const CSerialException& failure) {
+        char systemText[512];
+        failure.GetErrorText(systemText, sizeof systemText);
+        SetLastError(ErrorText::PortOpenFailed, systemText);
+        // A port that opened but could not be configured is closed again, so it is not left
+        // held exclusively until the next start-up.
+        port.Close();
+        started.store(false);
+        running.store(false);
+        return 0;
+    }
+
+    std::memset(serviceCentre, 0, sizeof serviceCentre);
+    BoundedCopy(serviceCentre, serviceCentreArgument);
+
+    {
+        std::lock_guard<std::mutex> holdQueues(queueLock);
+        std::lock_guard<std::mutex> holdReceived(receivedLock);
+        outgoingQueue.clear();
+        reportQueue.clear();
+        resultMap.clear();
+        receivedQueue.clear();
+        nextId = 0;
+    }
+
+    if (!StartupDialogue(&SmsService::ProbeModule, ErrorText::NoDeviceOrBaud)) {
+        return 0;
+    }
+    if (!StartupDialogue(&SmsService::DetectModuleType, ErrorText::UnknownModule)) {
+        return 0;
+    }
+    const int32_t family = moduleType.load();
+    if ((family == kModuleGsm || family == kModule870) &&
+        !StartupDialogue(&SmsService::CheckSim, ErrorText::NoDeviceOrSim)) {
+        return 0;
+    }
+
+    try {
+        std::lock_guard<std::mutex> hold(threadLock_);
+        workerThread = std::thread(&SmsService::WorkerMain, this);
+    } catch (const std::system_error&) {
+        SetLastError(ErrorText::WorkerNotStarted);
+        running.store(false);
+        started.store(false);
+        port.Close();
+        return 0;
+    }
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        acceptingMessages_ = true;
+    }
+    return 1;
+}
+
+int32_t SmsService::StopService() {
+    if (edition_ == Edition::Legacy) {
+        // Older hosts expect the stop to return at once; the worker ends by itself at its next
+        // look at the flag, and the next start-up waits for its thread.
+        running.store(false);
+        return 1;
+    }
+    running.store(false);
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> hold(threadLock_);
+        worker = std::move(workerThread);
+    }
+    if (worker.joinable()) {
+        if (worker.get_id() == std::this_thread::get_id()) {
+            worker.detach();
+        } else {
+            worker.join();
+        }
+    }
+    return 1;
+}
+
+}  // namespace tidewire

@@ -1,0 +1,38 @@
+// Reading a module's answer as lines: where its echo of what we wrote ends, and whether a
+// result code stands as a line of its own. A message body that the module echoes back may
+// contain the letters of any token ("book", "error"); only the module's own result lines may
+// decide a verdict.
+#ifndef TIDEWIRE_MODEM_RESULTLINES_H
+#define TIDEWIRE_MODEM_RESULTLINES_H
+
+#include <cstddef>
+
+#include "modem/ReplyPoll.h"
+
+namespace tidewire {
+
+// Where the module's answer proper begins. When the reply begins with the echo of `written`
+// (compared without regard to letter case, a trailing Ctrl-Z of the echo optional), the
+// position just past that echo; ReplyBuffer::npos while the reply is still only a part of that
+// echo; 0 when the reply does not begin with it (no echo, or the module changed it).
+size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength);
+
+// True when a line at or after `from` begins with `token` (a line begins at `from`, or after a
+// CR or LF).
+bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token);
+
+// The final result codes as lines of their own: "OK", and "ERROR" or "+CMS ERROR: n" /
+// "+CME ERROR: n".
+bool HasOkLine(const ReplyBuffer& reply, size_t from);
+bool HasErrorLine(const ReplyBuffer& reply, size_t from);
+
+// The module's final result: the last complete line of the reply, when the reply ends with a
+// line break. kFinalOk, kFinalError, or 0 while the last line is anything else (a message body
+// that reads "OK" is followed by more lines, so it never stands last).
+constexpr int kFinalOk = 1;
+constexpr int kFinalError = 2;
+int FinalResult(const ReplyBuffer& reply);
+
+}  // namespace tidewire
+
+#endif

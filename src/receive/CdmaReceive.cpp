@@ -1,0 +1,139 @@
+// Receiving on the CDMA families 860 and 865: one message per cycle from the module's
+// "at$smsmt" answer, cut out of its comma-separated fields.
+#include <cstdio>
+#include <cstring>
+
+#include "api/SmsService.h"
+#include "codec/BoundedCopy.h"
+#include "codec/TextHex.h"
+
+namespace tidewire {
+
+namespace {
+
+constexpr int kAnswered = 1;
+constexpr int kRefused = 2;
+
+// Position of c at or after from, or end.
+size_t FindChar(const char* data, size_t from, size_t end, char c) {
+    for (size_t i = from; i < end; ++i) {
+        if (data[i] == c) {
+            return i;
+        }
+    }
+    return end;
+}
+
+}  // namespace
+
+bool SmsService::ReceiveCdmaMessages() {
+    if (!port.IsOpen()) {
+        return true;
+    }
+    const bool type865 = moduleType.load() == kModule865;
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
+    ReplyBuffer reply;
+    const int outcome = ReplyPoll(reply, PollSpec{300, 10, false, true}, [](const ReplyBuffer& r) {
+        if (r.Contains("OK")) {
+            return kAnswered;
+        }
+        return r.Contains("ERROR") ? kRefused : 0;
+    });
+    if (outcome == kPollStopped) {
+        return false;
+    }
+    if (outcome != kAnswered) {
+        return true;
+    }
+    if (!type865) {
+        // Type 860 hands out its oldest message and is told to drop it at once; its answer is
+        // purged by the next exchange.
+        port.WriteText("at$delmt=0\r");
+    }
+
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    // The time stamp 20yymmddhhmmss is the first "20" of the answer.
+    const size_t stamp = reply.Find("20");
+    if (stamp == ReplyBuffer::npos || end - stamp < 38) {
+        return true;
+    }
+    char timestamp[32];
+    std::snprintf(timestamp, sizeof timestamp, "20%c%c-%c%c-%c%c %c%c:%c%c:%c%c", data[stamp + 2],
+                  data[stamp + 3], data[stamp + 4], data[stamp + 5], data[stamp + 6],
+                  data[stamp + 7], data[stamp + 8], data[stamp + 9], data[stamp + 10],
+                  data[stamp + 11], data[stamp + 12], data[stamp + 13]);
+    size_t p = stamp + 2;
+
+    // Field 1 is the sender, field 3 begins with the encoding character.
+    p = FindChar(data, p, end, ',');
+    if (p == end) {
+        return true;
+    }
+    ++p;
+    const size_t senderEnd = FindChar(data, p, end, ',');
+    if (senderEnd == end) {
+        return true;
+    }
+    char sender[32];
+    BoundedCopy(sender, sizeof sender, data + p, senderEnd - p);
+    p = senderEnd + 1;  // field 2
+    p = FindChar(data, p, end, ',');
+    if (p == end) {
+        return true;
+    }
+    ++p;  // field 3
+    if (p >= end) {
+        return true;
+    }
+    const char encoding = data[p];
+
+    size_t bodyStart = 0;
+    size_t bodyEnd = 0;
+    if (type865) {
+        // Fields 4 and 5 follow; the body runs to the end of the line.
+        for (int field = 0; field < 2; ++field) {
+            p = FindChar(data, p, end, ',');
+            if (p == end) {
+                return true;
+            }
+            ++p;
+        }
+        bodyStart = p;
+        const size_t lineEnd = reply.Find("\r\n", p);
+        if (lineEnd == ReplyBuffer::npos) {
+            return true;
+        }
+        bodyEnd = lineEnd;
+    } else {
+        // Type 860 quotes its body.
+        p = FindChar(data, p, end, '"');
+        if (p == end) {
+            return true;
+        }
+        bodyStart = p + 1;
+        bodyEnd = FindChar(data, bodyStart, end, '"');
+        if (bodyEnd == end) {
+            return true;
+        }
+    }
+    char body[512 + 1];
+    BoundedCopy(body, sizeof body, data + bodyStart, bodyEnd - bodyStart);
+
+    char text[sizeof(ReceivedMessage::text)] = {};
+    if (encoding == '2') {
+        HexToText(body, text, sizeof text);
+    } else if (encoding == '4') {
+        uint8_t ucs2[256];
+        const size_t bytes = HexToBytes(body, std::strlen(body), ucs2, sizeof ucs2);
+        Ucs2ToAnsi(ucs2, bytes, text, sizeof text);
+    } else {
+        return true;
+    }
+    QueueReceived(text, sender, timestamp);
+    return true;
+}
+
+}  // namespace tidewire

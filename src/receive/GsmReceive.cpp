@@ -1,0 +1,126 @@
+// Receiving on a GSM module: list the whole store in PDU mode, hand every decodable message to
+// the host, and delete each one only after its record is queued.
+#include <cstdio>
+#include <cstring>
+
+#include "api/SmsService.h"
+#include "codec/BoundedCopy.h"
+#include "codec/Pdu.h"
+#include "modem/ResultLines.h"
+
+namespace tidewire {
+
+void SmsService::QueueReceived(const char* text, const char* sender, const char* timestamp) {
+    std::lock_guard<std::mutex> hold(receivedLock);
+    ReceivedMessage record;
+    std::memset(&record, 0, sizeof record);
+    BoundedCopy(record.text, text);
+    BoundedCopy(record.sender, sender);
+    BoundedCopy(record.timestamp, timestamp);
+    receivedQueue.push_back(record);
+}
+
+namespace {
+
+constexpr int kListed = 1;
+constexpr int kRefused = 2;
+constexpr int kBufferFull = 3;
+
+// Reads a store index that runs up to a comma; false when there is none or it is absurdly long
+// (such an entry is left alone rather than deleted under a wrong index).
+bool ReadIndex(const char* data, size_t end, size_t& cursor, int& index) {
+    while (cursor < end && data[cursor] == ' ') {
+        ++cursor;
+    }
+    size_t digits = 0;
+    long value = 0;
+    while (cursor < end && data[cursor] >= '0' && data[cursor] <= '9') {
+        if (++digits > 9) {
+            return false;
+        }
+        value = value * 10 + (data[cursor] - '0');
+        ++cursor;
+    }
+    if (digits == 0 || cursor >= end || data[cursor] != ',') {
+        return false;
+    }
+    index = static_cast<int>(value);
+    return true;
+}
+
+}  // namespace
+
+bool SmsService::ReceiveGsmMessages() {
+    // The result is ignored: a module left in text mode by a send lists nothing decodable, and
+    // the next cycle tries again.
+    SendAtCommand("AT+CMGF=0\r", "OK", "ERROR");
+    if (!port.IsOpen()) {
+        return true;
+    }
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText("AT+CMGL=4\r");
+    ReplyBuffer reply;
+    const int outcome = ReplyPoll(reply, PollSpec{300, 20, true, true}, [](const ReplyBuffer& r) {
+        if (HasOkLine(r, 0)) {
+            return kListed;
+        }
+        if (HasErrorLine(r, 0)) {
+            return kRefused;
+        }
+        return r.Full() ? kBufferFull : 0;
+    });
+    if (outcome == kPollStopped) {
+        return false;
+    }
+    if (outcome == kRefused) {
+        return true;
+    }
+    // A listing that never ended (a store too full for the buffer or the poll limit) still
+    // yields its complete entries, so the store drains over a few cycles instead of blocking.
+
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    PduMessage message;
+    std::memset(&message, 0, sizeof message);
+    size_t cursor = 0;
+    for (;;) {
+        const size_t header = reply.Find("+CMGL:", cursor);
+        if (header == ReplyBuffer::npos) {
+            return true;
+        }
+        cursor = header + 6;
+        int index = 0;
+        const bool indexed = ReadIndex(data, end, cursor, index);
+        const char* headerEnd =
+            static_cast<const char*>(std::memchr(data + cursor, '\n', end - cursor));
+        if (headerEnd == nullptr) {
+            return true;
+        }
+        cursor = static_cast<size_t>(headerEnd - data) + 1;
+        // The PDU line must be complete: a line cut off by the end of the collected answer is
+        // left for the next cycle.
+        size_t lineEnd = cursor;
+        while (lineEnd < end && data[lineEnd] != '\r' && data[lineEnd] != '\n') {
+            ++lineEnd;
+        }
+        if (lineEnd >= end) {
+            return true;
+        }
+        if (!indexed) {
+            continue;
+        }
+        const int count = DecodeDeliverPdu(data + cursor, lineEnd - cursor, message);
+        cursor = lineEnd;
+        if (count <= 0) {
+            continue;  // not a message for the host; it stays in the store untouched
+        }
+        QueueReceived(message.text, message.number, message.timestamp);
+        char command[64];
+        std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
+        // A failed delete leaves the message in the store; it is listed and queued again.
+        SendAtCommand(command, "OK", "ERROR");
+    }
+}
+
+}  // namespace tidewire

@@ -1,0 +1,192 @@
+// Receiving on type-870 modules: list the store for its indexes, read each message with
+// AT+CMGR, cut sender, time and body out of the read reply, queue it, delete it. The replies
+// are byte data: a body may be raw UCS-2 with zero bytes in it.
+#include <cstdio>
+#include <cstring>
+
+#include "api/SmsService.h"
+#include "codec/BoundedCopy.h"
+#include "codec/TextHex.h"
+#include "modem/ResultLines.h"
+
+namespace tidewire {
+
+namespace {
+
+constexpr int kComplete = 1;
+constexpr int kRefused = 2;
+
+// The end of a listing or read reply is the module's own final result line; a stored message
+// that says "OK" or "ERROR" in its body does not end the collection.
+int EndOfAnswer(const ReplyBuffer& reply) {
+    switch (FinalResult(reply)) {
+        case kFinalOk:
+            return kComplete;
+        case kFinalError:
+            return kRefused;
+        default:
+            return 0;
+    }
+}
+
+size_t FindByte(const char* data, size_t from, size_t end, char c) {
+    for (size_t i = from; i < end; ++i) {
+        if (data[i] == c) {
+            return i;
+        }
+    }
+    return end;
+}
+
+// Position of the next line that begins with token, or npos.
+size_t FindLineStart(const ReplyBuffer& reply, size_t from, const char* token) {
+    const char* data = reply.Data();
+    for (size_t at = reply.Find(token, from); at != ReplyBuffer::npos;
+         at = reply.Find(token, at + 1)) {
+        if (at == 0 || data[at - 1] == '\n' || data[at - 1] == '\r') {
+            return at;
+        }
+    }
+    return ReplyBuffer::npos;
+}
+
+struct Cut870 {
+    char sender[32];
+    char time[32];
+    char text[sizeof(ReceivedMessage::text)];
+    size_t bodyBytes;
+};
+
+// Cuts a read reply: the sender is the quoted field after the first comma, the time the next
+// quoted field, then the encoding digit, and the body is the next line. False when the reply
+// does not have that shape; such a message is neither queued nor deleted.
+bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
+    std::memset(&cut, 0, sizeof cut);
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    const size_t comma = FindByte(data, 0, end, ',');
+    if (comma == end || comma + 2 > end) {
+        return false;
+    }
+    size_t p = comma + 2;
+    const size_t senderEnd = FindByte(data, p, end, '"');
+    if (senderEnd == end) {
+        return false;
+    }
+    BoundedCopy(cut.sender, sizeof cut.sender, data + p, senderEnd - p);
+    p = senderEnd + 3;
+    if (p > end) {
+        return false;
+    }
+    const size_t timeEnd = FindByte(data, p, end, '"');
+    if (timeEnd == end) {
+        return false;
+    }
+    BoundedCopy(cut.time, sizeof cut.time, data + p, timeEnd - p);
+    p = timeEnd + 4;
+    if (p >= end) {
+        return false;
+    }
+    const char encoding = data[p];
+    const size_t lineEnd = reply.Find("\r\n", p);
+    if (lineEnd == ReplyBuffer::npos) {
+        return false;
+    }
+    const size_t bodyStart = lineEnd + 2;
+    size_t bodyEnd = reply.Find("\r\n", bodyStart);
+    if (bodyEnd == ReplyBuffer::npos) {
+        bodyEnd = end;
+    }
+    // The raw body field holds 255 bytes; a longer body is cut there (an even count, so a UCS-2
+    // body is never cut inside a character).
+    size_t bodyBytes = bodyEnd - bodyStart;
+    if (bodyBytes > 255) {
+        bodyBytes = encoding == '4' ? 254 : 255;
+    }
+    cut.bodyBytes = bodyBytes;
+    if (encoding == '4') {
+        Ucs2ToAnsi(reinterpret_cast<const uint8_t*>(data + bodyStart), bodyBytes, cut.text,
+                   sizeof cut.text);
+    } else {
+        // Copied as bytes; a zero byte in a single-byte body ends the text there.
+        std::memcpy(cut.text, data + bodyStart, bodyBytes);
+        cut.text[bodyBytes < sizeof cut.text ? bodyBytes : sizeof cut.text - 1] = '\0';
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SmsService::Receive870Messages() {
+    if (!port.IsOpen()) {
+        return true;
+    }
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText("AT+CMGL=\"ALL\"\r");
+
+    // One poll counter serves the listing and every read that follows it.
+    int polls = 0;
+    PollSpec listSpec{500, 20, false, true, &polls};
+    ReplyBuffer listing;
+    const int listed =
+        ReplyPoll(listing, listSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
+    if (listed == kPollStopped) {
+        return false;
+    }
+    if (listed != kComplete) {
+        return true;
+    }
+
+    PollSpec readSpec{300, 20, false, true, &polls};
+    ReplyBuffer reply;
+    const char* data = listing.Data();
+    size_t cursor = 0;
+    for (;;) {
+        const size_t header = FindLineStart(listing, cursor, "+CMGL:");
+        if (header == ReplyBuffer::npos) {
+            return true;
+        }
+        cursor = header + 6;
+        while (cursor < listing.Length() && data[cursor] == ' ') {
+            ++cursor;
+        }
+        // The index runs up to its comma; an entry without one is left alone rather than read
+        // or deleted under some other index.
+        size_t digits = 0;
+        long index = 0;
+        while (cursor < listing.Length() && data[cursor] >= '0' && data[cursor] <= '9' &&
+               digits < 10) {
+            index = index * 10 + (data[cursor] - '0');
+            ++cursor;
+            ++digits;
+        }
+        if (digits == 0 || digits >= 10 || cursor >= listing.Length() || data[cursor] != ',') {
+            continue;
+        }
+
+        char command[64];
+        std::snprintf(command, sizeof command, "AT+CMGR=%ld\r", index);
+        port.WriteText(command);
+        reply.Clear();
+        const int read =
+            ReplyPoll(reply, readSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
+        if (read == kPollStopped) {
+            return false;
+        }
+        if (read != kComplete) {
+            return true;  // the remaining entries wait for the next cycle
+        }
+        Cut870 cut;
+        if (!CutReadReply(reply, cut)) {
+            continue;
+        }
+        if (cut.bodyBytes >= 1) {
+            QueueReceived(cut.text, cut.sender, cut.time);
+            std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
+            SendAtCommand(command, "OK", "ERROR");
+        }
+    }
+}
+
+}  // namespace tidewire

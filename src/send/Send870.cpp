@@ -1,0 +1,108 @@
+// Sending on type-870 modules: the encoding is chosen with the module's own AT+ZMSGL first;
+// the body follows the command without waiting for a prompt.
+#include <cstdio>
+#include <cstring>
+
+#include "api/SmsService.h"
+#include "codec/TextHex.h"
+#include "modem/ResultLines.h"
+
+namespace tidewire {
+
+namespace {
+
+constexpr int kConfirmed = 1;
+constexpr int kRefused = 2;
+
+// The verdict after the module's echo of the body: "+CMGS:" and a final "OK" as lines, or an
+// error line. The echo itself (which may spell "ok" or "error") never decides.
+int BodyVerdict(const ReplyBuffer& reply, const char* body, size_t bodyLength, bool bareOkFails) {
+    const size_t from = AnswerStart(reply, body, bodyLength);
+    if (from == ReplyBuffer::npos) {
+        return 0;
+    }
+    const bool confirmed = HasLineStartingWith(reply, from, "+CMGS:");
+    const bool ok = HasOkLine(reply, from);
+    if (confirmed && ok) {
+        return kConfirmed;
+    }
+    if (HasErrorLine(reply, from)) {
+        return kRefused;
+    }
+    return (ok && bareOkFails) ? kRefused : 0;
+}
+
+}  // namespace
+
+bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
+    if (std::strlen(text) > 140) {
+        SetLastError(ErrorText::AsciiTooLong);
+        return false;
+    }
+    if (!SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
+        SetLastError(ErrorText::Ascii870ModeFailed);
+        return false;
+    }
+    char command[1024];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText(command);
+    // This family takes the body without waiting for its prompt; the echo and the prompt are
+    // thrown away unread.
+    Sleep(200);
+    port.PurgeInput();
+    port.PurgeOutput();
+
+    char body[sizeof(OutgoingMessage::text) + 1];
+    const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
+    port.WriteText(body);
+    ReplyBuffer reply;
+    const int verdict = ReplyPoll(reply, PollSpec{300, 40}, [&](const ReplyBuffer& r) {
+        return BodyVerdict(r, body, static_cast<size_t>(bodyLength), true);
+    });
+    return verdict == kConfirmed;
+}
+
+bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
+    const size_t characters = CountHostCharacters(text);
+    char work[1024];
+    const int workLength = std::snprintf(work, sizeof work, "%s\x1A", text);
+    if (characters > 70) {
+        SetLastError(ErrorText::UnicodeTooLong);
+        return false;
+    }
+    if (!SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
+        SetLastError(ErrorText::Unicode870ModeFailed);
+        return false;
+    }
+    // Raw UCS-2, high byte first: the Ctrl-Z that ends the body becomes 0x00 0x1A.
+    uint8_t body[1024];
+    const size_t bodyLength = AnsiToUcs2(work, static_cast<size_t>(workLength), body, sizeof body);
+    if (bodyLength == 0) {
+        SetLastError(ErrorText::UnicodeTooLong);
+        return false;
+    }
+
+    char command[1024];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText(command);
+    Sleep(200);
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.Write(body, static_cast<uint32_t>(bodyLength));
+
+    // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
+    // and not upper-cased: only upper-case tokens count here.
+    ReplyBuffer reply;
+    PollSpec spec{300, 40};
+    spec.upperCase = false;
+    const int verdict = ReplyPoll(reply, spec, [&](const ReplyBuffer& r) {
+        return BodyVerdict(r, reinterpret_cast<const char*>(body), bodyLength, false);
+    });
+    return verdict == kConfirmed;
+}
+
+}  // namespace tidewire
