@@ -66,6 +66,10 @@ class SmsService {
     void ClearLastError();
 
     // --- Modem command channel ---------------------------------------------------------------
+    // Every command of a dialogue goes out this way: whatever the module said before (late
+    // answers, unsolicited lines) is purged first, so it cannot be read as part of this answer.
+    void PurgeAndWrite(const char* text);
+    void PurgeAndWrite(const uint8_t* bytes, size_t count);
     // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
     bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
     // Asks the SIM for its service-centre number and keeps it in serviceCentre.
@@ -142,6 +146,8 @@ class SmsService {
     bool ReceiveOne();
     void FinishMessage(const OutgoingMessage& message, bool sent);
     void EndAfterFatalInit(ErrorText error);
+    // Type 870: "AT+CMGS" for number, then the echo and prompt thrown away unread.
+    void Open870TextEntry(const char* number);
 
     const Edition edition_;
     // Set once a start-up has succeeded; a message is accepted only then, so none is accepted

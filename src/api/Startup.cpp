@@ -96,11 +96,13 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         SetLastError(ErrorText::AlreadyStarted);
         return 0;
     }
-    running.store(true);
+    // Messages are refused until this start-up has emptied the queues and started its worker;
+    // the flag is cleared before `running` is set, so no message slips in between.
     {
         std::lock_guard<std::mutex> hold(queueLock);
         acceptingMessages_ = false;
     }
+    running.store(true);
     ReleaseFinishedWorker();
     ClearLastError();
 

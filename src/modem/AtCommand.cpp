@@ -6,16 +6,24 @@
 
 namespace tidewire {
 
+void SmsService::PurgeAndWrite(const char* text) {
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.WriteText(text);
+}
+
+void SmsService::PurgeAndWrite(const uint8_t* bytes, size_t count) {
+    port.PurgeInput();
+    port.PurgeOutput();
+    port.Write(bytes, static_cast<uint32_t>(count));
+}
+
 bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
                                const char* errorToken) {
     if (!port.IsOpen()) {
         return false;
     }
-    // Whatever the module said before this command (late answers, unsolicited lines) is
-    // dropped, so it cannot be read as part of this answer.
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(command);
+    PurgeAndWrite(command);
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollSpec{200, 10}, [&](const ReplyBuffer& r) {
         if (r.Contains(expectedToken)) {
@@ -52,9 +60,7 @@ void SmsService::QueryServiceCentre() {
     if (!port.IsOpen()) {
         return;
     }
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText("AT+CSCA?\r");
+    PurgeAndWrite("AT+CSCA?\r");
     Sleep(1000);
     uint8_t readBuffer[kReadBufferSize] = {};
     const uint32_t got = port.Read(readBuffer, kReadBufferSize - 1);

@@ -11,9 +11,7 @@ bool SmsService::DetectModuleType() {
     if (!port.IsOpen()) {
         return false;
     }
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText("AT+GMM\r");
+    PurgeAndWrite("AT+GMM\r");
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollSpec{200, 15}, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {

@@ -16,6 +16,18 @@ bool IsLineBreak(char c) {
 
 }  // namespace
 
+bool IsUnsolicitedLine(const char* line, size_t length) {
+    static const char* const kIndications[] = {
+        "+CMTI:", "+CDSI:", "+CDS:", "+CBM:", "+CREG:", "+CUSD:", "+CRING:", "RING", "^"};
+    for (const char* indication : kIndications) {
+        const size_t n = std::strlen(indication);
+        if (length >= n && std::memcmp(line, indication, n) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength) {
     // The Ctrl-Z that ends a body is echoed by some modules and not by others.
     size_t bodyLength = writtenLength;
@@ -24,16 +36,37 @@ size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t written
     }
     const char* data = reply.Data();
     const size_t length = reply.Length();
-    const size_t compared = length < bodyLength ? length : bodyLength;
-    for (size_t i = 0; i < compared; ++i) {
-        if (Upper(data[i]) != Upper(written[i])) {
-            return 0;
+    // Indications the module sent of its own accord (a new message, the signal level) may stand
+    // before the echo; they are passed over, so the echo is still recognised behind them.
+    size_t begin = 0;
+    for (;;) {
+        while (begin < length && IsLineBreak(data[begin])) {
+            ++begin;
+        }
+        if (begin == length) {
+            return ReplyBuffer::npos;  // nothing but line breaks so far
+        }
+        if (!IsUnsolicitedLine(data + begin, length - begin)) {
+            break;
+        }
+        while (begin < length && !IsLineBreak(data[begin])) {
+            ++begin;
+        }
+        if (begin == length) {
+            return ReplyBuffer::npos;  // the indication is still arriving
         }
     }
-    if (length < bodyLength) {
+    const size_t available = length - begin;
+    const size_t compared = available < bodyLength ? available : bodyLength;
+    for (size_t i = 0; i < compared; ++i) {
+        if (Upper(data[begin + i]) != Upper(written[i])) {
+            return begin;  // no echo: the answer begins here
+        }
+    }
+    if (available < bodyLength) {
         return ReplyBuffer::npos;
     }
-    size_t end = bodyLength;
+    size_t end = begin + bodyLength;
     if (end < length && data[end] == 0x1A) {
         ++end;
     }
@@ -76,12 +109,21 @@ int FinalResult(const ReplyBuffer& reply) {
     if (end == 0 || !IsLineBreak(data[end - 1])) {
         return 0;
     }
-    while (end > 0 && IsLineBreak(data[end - 1])) {
-        --end;
-    }
+    // The last line that is not an indication: a new-message indication may follow the
+    // final result in the same read.
     size_t begin = end;
-    while (begin > 0 && !IsLineBreak(data[begin - 1])) {
-        --begin;
+    for (;;) {
+        while (end > 0 && IsLineBreak(data[end - 1])) {
+            --end;
+        }
+        begin = end;
+        while (begin > 0 && !IsLineBreak(data[begin - 1])) {
+            --begin;
+        }
+        if (begin == end || !IsUnsolicitedLine(data + begin, end - begin)) {
+            break;
+        }
+        end = begin;
     }
     const size_t length = end - begin;
     const char* line = data + begin;

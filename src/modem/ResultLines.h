@@ -11,10 +11,15 @@
 
 namespace tidewire {
 
-// Where the module's answer proper begins. When the reply begins with the echo of `written`
-// (compared without regard to letter case, a trailing Ctrl-Z of the echo optional), the
-// position just past that echo; ReplyBuffer::npos while the reply is still only a part of that
-// echo; 0 when the reply does not begin with it (no echo, or the module changed it).
+// True when the line is an indication the module sends of its own accord ("+CMTI:", "^RSSI:",
+// "RING", ...), not part of an answer.
+bool IsUnsolicitedLine(const char* line, size_t length);
+
+// Where the module's answer proper begins. Indications before it are passed over; when what
+// follows is the echo of `written` (compared without regard to letter case, a trailing Ctrl-Z
+// of the echo optional), the position just past that echo; ReplyBuffer::npos while the reply is
+// still only indications or a part of that echo; otherwise where the answer begins (no echo,
+// or the module changed it).
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength);
 
 // True when a line at or after `from` begins with `token` (a line begins at `from`, or after a
@@ -26,9 +31,10 @@ bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* toke
 bool HasOkLine(const ReplyBuffer& reply, size_t from);
 bool HasErrorLine(const ReplyBuffer& reply, size_t from);
 
-// The module's final result: the last complete line of the reply, when the reply ends with a
-// line break. kFinalOk, kFinalError, or 0 while the last line is anything else (a message body
-// that reads "OK" is followed by more lines, so it never stands last).
+// The module's final result: the last complete line of the reply that is not an indication,
+// when the reply ends with a line break. kFinalOk, kFinalError, or 0 while the last line is
+// anything else (a message body that reads "OK" is followed by more lines, so it never stands
+// last).
 constexpr int kFinalOk = 1;
 constexpr int kFinalError = 2;
 int FinalResult(const ReplyBuffer& reply);

@@ -31,9 +31,7 @@ bool SmsService::ReceiveCdmaMessages() {
         return true;
     }
     const bool type865 = moduleType.load() == kModule865;
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
+    PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
     ReplyBuffer reply;
     const int outcome = ReplyPoll(reply, PollSpec{300, 10, false, true}, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {

@@ -57,9 +57,7 @@ bool SmsService::ReceiveGsmMessages() {
     if (!port.IsOpen()) {
         return true;
     }
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText("AT+CMGL=4\r");
+    PurgeAndWrite("AT+CMGL=4\r");
     ReplyBuffer reply;
     const int outcome = ReplyPoll(reply, PollSpec{300, 20, true, true}, [](const ReplyBuffer& r) {
         if (HasOkLine(r, 0)) {

@@ -64,7 +64,10 @@ bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
     std::memset(&cut, 0, sizeof cut);
     const char* data = reply.Data();
     const size_t end = reply.Length();
-    const size_t comma = FindByte(data, 0, end, ',');
+    // The fields are counted from the "+CMGR:" line: a new-message indication read before it
+    // has commas of its own.
+    const size_t header = FindLineStart(reply, 0, "+CMGR:");
+    const size_t comma = FindByte(data, header == ReplyBuffer::npos ? 0 : header, end, ',');
     if (comma == end || comma + 2 > end) {
         return false;
     }
@@ -121,9 +124,7 @@ bool SmsService::Receive870Messages() {
     if (!port.IsOpen()) {
         return true;
     }
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText("AT+CMGL=\"ALL\"\r");
+    PurgeAndWrite("AT+CMGL=\"ALL\"\r");
 
     // One poll counter serves the listing and every read that follows it.
     int polls = 0;

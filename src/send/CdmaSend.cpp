@@ -50,9 +50,6 @@ bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messa
         SetLastError(ErrorText::UnicodeTooLong);
         return false;
     }
-    port.PurgeInput();
-    port.PurgeOutput();
-
     char hex[512 + 1];
     const size_t digits = messageEncoding == 2 ? AnsiToHex(text, hex, sizeof hex)
                                                : AnsiToUcs2Hex(text, hex, sizeof hex);
@@ -68,7 +65,7 @@ bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messa
         SetLastError(ErrorText::AsciiTooLong);
         return false;
     }
-    port.WriteText(command);
+    PurgeAndWrite(command);
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollSpec{300, 50}, [&](const ReplyBuffer& r) {
         if (r.Contains(family.successToken)) {

@@ -55,9 +55,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     char command[1024];
     std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
     ReplyBuffer reply;
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(command);
+    PurgeAndWrite(command);
     const int prompt = ReplyPoll(reply, PollSpec{200, 15},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
@@ -67,9 +65,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
     reply.Clear();
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(body);
+    PurgeAndWrite(body);
     // The module echoes the body in text mode. Only its result lines after that echo count, so
     // a message that says "look" or "error" is judged like any other.
     const int verdict = ReplyPoll(reply, PollSpec{300, 40}, [&](const ReplyBuffer& r) {
@@ -152,9 +148,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     char command[1024];
     std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpduLength);
     ReplyBuffer reply;
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(command);
+    PurgeAndWrite(command);
     const int prompt = ReplyPoll(reply, PollSpec{300, 10},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
@@ -162,9 +156,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     }
 
     reply.Clear();
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.Write(reinterpret_cast<const uint8_t*>(pdu), static_cast<uint32_t>(pduLength + 2));
+    PurgeAndWrite(reinterpret_cast<const uint8_t*>(pdu), pduLength + 2);
     // PDU mode ends as soon as the module confirms: the echo is hex and holds no token.
     const int verdict = ReplyPoll(reply, PollSpec{300, 50}, [](const ReplyBuffer& r) {
         if (r.Contains("+CMGS:")) {

@@ -34,6 +34,15 @@ int BodyVerdict(const ReplyBuffer& reply, const char* body, size_t bodyLength, b
 
 }  // namespace
 
+void SmsService::Open870TextEntry(const char* number) {
+    char command[1024];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
+    PurgeAndWrite(command);
+    // This family takes the body without waiting for its prompt: the echo and the prompt are
+    // thrown away unread by the purge before the body.
+    Sleep(200);
+}
+
 bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
     if (std::strlen(text) > 140) {
         SetLastError(ErrorText::AsciiTooLong);
@@ -43,20 +52,10 @@ bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::Ascii870ModeFailed);
         return false;
     }
-    char command[1024];
-    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(command);
-    // This family takes the body without waiting for its prompt; the echo and the prompt are
-    // thrown away unread.
-    Sleep(200);
-    port.PurgeInput();
-    port.PurgeOutput();
-
+    Open870TextEntry(number);
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
-    port.WriteText(body);
+    PurgeAndWrite(body);
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollSpec{300, 40}, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, body, static_cast<size_t>(bodyLength), true);
@@ -84,15 +83,8 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
         return false;
     }
 
-    char command[1024];
-    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(command);
-    Sleep(200);
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.Write(body, static_cast<uint32_t>(bodyLength));
+    Open870TextEntry(number);
+    PurgeAndWrite(body, bodyLength);
 
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
     // and not upper-cased: only upper-case tokens count here.

@@ -9,6 +9,10 @@
 namespace tidewire {
 
 void SmsService::EndPath() {
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        acceptingMessages_ = false;
+    }
     started.store(false);
     port.Close();
     running.store(false);
