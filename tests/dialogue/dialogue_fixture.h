@@ -1,0 +1,236 @@
+// What every dialogue test stands on: a service whose port is the scripted modem line, waits
+// that take no time but are written down, and a few readers of what the modem saw.
+#ifndef TIDEWIRE_TESTS_DIALOGUE_DIALOGUE_FIXTURE_H
+#define TIDEWIRE_TESTS_DIALOGUE_DIALOGUE_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "api/SmsService.h"
+#include "support/ScriptedSerialDevice.h"
+#include "support/TestData.h"
+
+namespace tidewire {
+namespace dialogue {
+
+using Strings = std::vector<std::string>;
+using Intervals = std::vector<uint32_t>;
+
+// `count` waits of `ms` each.
+inline Intervals Repeat(uint32_t ms, size_t count) {
+    return Intervals(count, ms);
+}
+
+inline Intervals Concat(std::initializer_list<Intervals> parts) {
+    Intervals all;
+    for (const Intervals& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// n polls in which nothing arrives.
+inline Strings Silence(size_t n) {
+    return Strings(n, std::string());
+}
+
+// A reply captured from a real module, byte for byte, from the shared test data.
+inline std::string CapturedReply(const std::string& fileName) {
+    std::ifstream file(testdata::TestDataPath(fileName), std::ios::binary);
+    EXPECT_TRUE(file.good()) << fileName;
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// How long a test waits for another thread before it fails: far beyond any honest run.
+constexpr std::chrono::milliseconds kDeadline{20000};
+
+// Tests whose condition comes true on another thread: polled until the deadline.
+inline bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+constexpr const char* kDevicePath = "/dev/scripted";
+
+class ScriptedServiceTest : public ::testing::Test {
+  private:
+    // Declared before the service, so they outlive any worker that the service still joins.
+    mutable std::mutex sleepLock_;
+    Intervals sleeps_;
+    std::function<void(uint32_t)> sleepHook_;
+
+  protected:
+    explicit ScriptedServiceTest(Edition edition = Edition::Current) : service_(edition) {
+        ReplaceModem();
+        service_.SetSleepFunction([this](uint32_t ms) { OnSleep(ms); });
+    }
+
+    ~ScriptedServiceTest() override {
+        // A test that failed half-way must not leave a worker polling a device that is gone.
+        service_.StopService();
+    }
+
+    // A fresh modem line in place of the old one, for tests that walk through several cases.
+    void ReplaceModem() {
+        auto made = ScriptedSerialDevice::Make();
+        modem_ = made.second;
+        service_.port.SetDevice(std::move(made.first));
+    }
+
+    // The port as start-up leaves it, for procedures that are called directly.
+    void OpenPort(int32_t family) {
+        service_.port.OpenPath(kDevicePath, LineSettings{});
+        service_.running = true;
+        service_.started = true;
+        service_.moduleType = family;
+        modem_->ClearEvents();
+    }
+
+    int32_t Start(const char* serviceCentre = "+8613800100500") {
+        return service_.StartServiceOnDevice(kDevicePath, LineSettings{}, serviceCentre);
+    }
+
+    std::string LastError() {
+        char buffer[1024] = {};
+        const int32_t length = service_.GetLastError(buffer, sizeof buffer);
+        return std::string(buffer, static_cast<size_t>(length));
+    }
+
+    // A text that a procedure which "leaves the last error unchanged" must not touch.
+    void MarkLastError() { service_.SetLastError(ErrorText::NotStarted); }
+    static constexpr const char* kMarker = "服务器未启动";
+
+    Intervals Sleeps() const {
+        std::lock_guard<std::mutex> hold(sleepLock_);
+        return sleeps_;
+    }
+
+    void ClearLog() {
+        modem_->ClearEvents();
+        std::lock_guard<std::mutex> hold(sleepLock_);
+        sleeps_.clear();
+    }
+
+    // Runs on whichever thread waits, before the wait is recorded as done.
+    void OnEverySleep(std::function<void(uint32_t)> hook) {
+        std::lock_guard<std::mutex> hold(sleepLock_);
+        sleepHook_ = std::move(hook);
+    }
+
+    // The polls made after the first write of exactly `written`, up to the next purge or write.
+    size_t PollsAfter(const std::string& written) const {
+        const Strings events = modem_->Events();
+        size_t polls = 0;
+        bool counting = false;
+        for (const std::string& event : events) {
+            if (!counting) {
+                counting = event == "write:" + written;
+                continue;
+            }
+            if (event.rfind("write:", 0) == 0 || event == "purge-in") {
+                break;
+            }
+            if (event.rfind("read:", 0) == 0) {
+                ++polls;
+            }
+        }
+        return polls;
+    }
+
+    // The written blocks that begin with prefix, in order.
+    Strings WritesStartingWith(const std::string& prefix) const {
+        Strings found;
+        for (const std::string& block : modem_->Writes()) {
+            if (block.rfind(prefix, 0) == 0) {
+                found.push_back(block);
+            }
+        }
+        return found;
+    }
+
+    std::vector<ReceivedMessage> TakeReceived() {
+        std::vector<ReceivedMessage> records;
+        ReceivedMessage record;
+        while (service_.GetNextMessage(reinterpret_cast<char*>(&record)) == 1) {
+            records.push_back(record);
+        }
+        return records;
+    }
+
+    std::vector<OutgoingMessage> TakeReports() {
+        std::vector<OutgoingMessage> reports;
+        OutgoingMessage report;
+        while (service_.Report(reinterpret_cast<char*>(&report)) == 1) {
+            reports.push_back(report);
+        }
+        return reports;
+    }
+
+    size_t OutgoingCount() {
+        std::lock_guard<std::mutex> hold(service_.queueLock);
+        return service_.outgoingQueue.size();
+    }
+
+    SmsService service_;
+    ScriptedSerialDevice* modem_ = nullptr;
+
+  private:
+    void OnSleep(uint32_t ms) {
+        std::function<void(uint32_t)> hook;
+        {
+            std::lock_guard<std::mutex> hold(sleepLock_);
+            sleeps_.push_back(ms);
+            hook = sleepHook_;
+        }
+        if (hook) {
+            hook(ms);
+        }
+        if (ms == 500) {
+            // The worker's rest (and the 870 listing poll) yield the processor for a moment, so
+            // a running worker does not flood the modem log; no result depends on it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+};
+
+// A number buffer as the worker hands it to a sending procedure.
+struct NumberBuffer {
+    explicit NumberBuffer(const char* number) { std::strncpy(digits, number, sizeof digits - 1); }
+    char digits[32] = {};
+};
+
+// A healthy module that names itself `model` and answers everything: the probe, the SIM, every
+// set-up command, the prompt, a confirmed send, and OK to the rest (an empty store).
+inline void ScriptGsmModule(ScriptedSerialDevice& modem, const std::string& model = "SIM800") {
+    modem.OnWrite("AT\r", Strings{"AT\r\r\nOK\r\n"});
+    modem.OnWrite("AT+GMM\r", Strings{"\r\n" + model + "\r\n\r\nOK\r\n"});
+    modem.OnWrite("AT+CPIN?\r", Strings{"\r\n+CPIN: READY\r\n\r\nOK\r\n"});
+    modem.OnWrite("AT+CMGS=", Strings{"\r\n> "});
+    modem.OnWrite("\x1A", Strings{"\r\n+CMGS: 17\r\n\r\nOK\r\n"});
+    modem.OnWrite(
+        [](const std::string&, ScriptedSerialDevice& line) { line.Arrive({"\r\nOK\r\n"}); });
+}
+
+}  // namespace dialogue
+}  // namespace tidewire
+
+#endif
