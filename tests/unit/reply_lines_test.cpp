@@ -70,7 +70,20 @@ TEST(ResultLines, PartOfTheEchoMeansTheAnswerHasNotBegun) {
 TEST(ResultLines, NoEchoMeansTheAnswerBeginsAtOnce) {
     const char body[] = "hello\x1A";
     const auto reply = Reply("\r\n+CMGS: 1\r\n\r\nOK\r\n");
-    EXPECT_EQ(AnswerStart(*reply, body, std::strlen(body)), 0u);
+    EXPECT_EQ(AnswerStart(*reply, body, std::strlen(body)), 2u);
+}
+
+TEST(ResultLines, IndicationsBeforeTheEchoArePassedOver) {
+    const char body[] = "Error 42\x1A";
+    const auto reply = Reply("\r\n+CMTI: \"SM\",3\r\n^RSSI: 5\r\nERROR 42\x1A");
+    EXPECT_EQ(AnswerStart(*reply, body, std::strlen(body)), reply->Length());
+    const auto arriving = Reply("\r\n+CMTI: \"SM\",");
+    EXPECT_EQ(AnswerStart(*arriving, body, std::strlen(body)), ReplyBuffer::npos);
+}
+
+TEST(ResultLines, AFinalResultFollowedByAnIndicationStillEndsTheAnswer) {
+    EXPECT_EQ(FinalResult(*Reply("+CMGL: 1,\"REC READ\"\r\nhi\r\n\r\nOK\r\n+CMTI: \"MT\",2\r\n")),
+              kFinalOk);
 }
 
 TEST(ResultLines, OkCountsOnlyAsALineOfItsOwn) {
