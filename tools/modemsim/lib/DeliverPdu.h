@@ -1,0 +1,42 @@
+// SMS-DELIVER PDUs: built for messages put into the module's store, and read back for the
+// text-mode listings.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ModemTypes.h"
+#include "PduFields.h"
+
+namespace tidewire::sim {
+
+struct DeliverOptions {
+    std::uint8_t concatReference = 0;  // used only when the text needs several parts
+    bool moreMessagesWaiting = false;  // TP-MMS clear: the service centre holds more
+};
+
+// One PDU per part, as hex with the service-centre part in front. Throws std::invalid_argument
+// for a sender that is not a number (or a name of at most 11 GSM characters), a text that the
+// forced coding cannot carry, or a text that would need more than 255 parts.
+std::vector<std::string> BuildDeliverPdus(const IncomingMessage& message,
+                                          const DeliverOptions& options = {});
+
+struct DeliverFields {
+    std::string serviceCentre;
+    Address sender;
+    std::uint8_t firstOctet = 0;
+    std::uint8_t pid = 0;
+    std::uint8_t dcs = 0;
+    Alphabet alphabet = Alphabet::Gsm7;
+    Timestamp timestamp;
+    UserData userData;
+    int tpduLength = 0;  // octets after the service-centre part
+};
+
+// Nothing when the hex is not a whole, well-formed SMS-DELIVER.
+std::optional<DeliverFields> DecodeDeliverPdu(std::string_view hex);
+
+}  // namespace tidewire::sim

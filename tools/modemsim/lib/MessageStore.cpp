@@ -1,0 +1,86 @@
+#include "MessageStore.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tidewire::sim {
+
+std::string_view StatusName(MessageStatus status) {
+    switch (status) {
+        case MessageStatus::ReceivedUnread:
+            return "REC UNREAD";
+        case MessageStatus::ReceivedRead:
+            return "REC READ";
+        case MessageStatus::StoredUnsent:
+            return "STO UNSENT";
+        case MessageStatus::StoredSent:
+            break;
+    }
+    return "STO SENT";
+}
+
+MessageStore::MessageStore(int firstIndex, int capacity)
+    : firstIndex_(firstIndex), capacity_(capacity) {
+    if (firstIndex < 0 || capacity < 1 || firstIndex > 1000000 - capacity) {
+        throw std::invalid_argument(
+            "a message store needs a first index of 0 or more and room for "
+            "at least one message");
+    }
+}
+
+std::optional<std::vector<int>> MessageStore::AddAll(const std::vector<std::string>& pdus,
+                                                     MessageStatus status) {
+    if (Count() + static_cast<int>(pdus.size()) > capacity_) {
+        return std::nullopt;
+    }
+    std::vector<int> indexes;
+    int candidate = firstIndex_;
+    for (const std::string& pdu : pdus) {
+        while (Find(candidate) != nullptr) {
+            ++candidate;
+        }
+        messages_.push_back(StoredMessage{candidate, status, pdu});
+        indexes.push_back(candidate);
+        ++candidate;
+    }
+    std::sort(messages_.begin(), messages_.end(),
+              [](const StoredMessage& a, const StoredMessage& b) { return a.index < b.index; });
+    return indexes;
+}
+
+const StoredMessage* MessageStore::Find(int index) const {
+    for (const StoredMessage& message : messages_) {
+        if (message.index == index) {
+            return &message;
+        }
+    }
+    return nullptr;
+}
+
+bool MessageStore::Remove(int index) {
+    const auto it = std::find_if(messages_.begin(), messages_.end(),
+                                 [index](const StoredMessage& m) { return m.index == index; });
+    if (it == messages_.end()) {
+        return false;
+    }
+    messages_.erase(it);
+    return true;
+}
+
+void MessageStore::MarkRead(int index) {
+    for (StoredMessage& message : messages_) {
+        if (message.index == index && message.status == MessageStatus::ReceivedUnread) {
+            message.status = MessageStatus::ReceivedRead;
+        }
+    }
+}
+
+std::vector<int> MessageStore::Indexes() const {
+    std::vector<int> indexes;
+    for (const StoredMessage& message : messages_) {
+        indexes.push_back(message.index);
+    }
+    return indexes;
+}
+
+}  // namespace tidewire::sim

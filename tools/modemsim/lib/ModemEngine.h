@@ -1,0 +1,108 @@
+// The simulated module itself, without any I/O: bytes from the host go in, the module's answer
+// (echo included) comes out. A controller can, from any thread, put messages into its store,
+// see what the host sent, read the command log and switch faults on and off.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ModemFamily.h"
+#include "ModemState.h"
+#include "ModemTypes.h"
+
+namespace tidewire::sim {
+
+class ModemEngine {
+  public:
+    // Throws std::invalid_argument for an unknown family or an unusable store size.
+    explicit ModemEngine(const ModemConfig& config = {});
+    ~ModemEngine();
+    ModemEngine(const ModemEngine&) = delete;
+    ModemEngine& operator=(const ModemEngine&) = delete;
+
+    // --- The line ---
+    // Takes the host's bytes and returns what the module answers to them.
+    std::string Feed(std::string_view bytesFromHost);
+    // Indications (such as +CMTI) waiting for the line to be idle; "" while the host is in the
+    // middle of a command line or a message body.
+    std::string TakeUnsolicited();
+    // Called, without the engine's lock held, when an indication starts waiting.
+    void SetUnsolicitedNotifier(std::function<void()> notifier);
+
+    int Family() const;
+    std::string ModelText() const;
+
+    // --- Messages ---
+    InjectResult Inject(const IncomingMessage& message);
+    // A PDU as a module lists it (service-centre part first). With requireDeliver off any hex
+    // is stored as it is, to see how a host copes with a damaged or foreign PDU.
+    InjectResult InjectPdu(std::string_view hex, bool requireDeliver = true);
+    std::vector<SentMessage> SentMessages() const;
+    // True once at least `count` messages have been sent, false at the timeout.
+    bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout) const;
+    void ClearSentMessages();
+    std::vector<StoredMessage> StoreContents() const;
+    int StoreCount() const;
+    void ClearStore();
+
+    // --- Commands ---
+    // Every command line received, as the host wrote it without the final CR.
+    std::vector<std::string> CommandLog() const;
+    // True once a command line starting with `prefix` (any letter case) has been received.
+    bool WaitForCommand(std::string_view prefix, std::chrono::milliseconds timeout) const;
+    void ClearCommandLog();
+
+    // --- Faults and settings ---
+    FaultSettings Faults() const;
+    void SetFaults(const FaultSettings& faults);
+    void ClearFaults();
+    void SetSilent(bool silent);
+    // Command lines starting with the prefix (any letter case) are answered ERROR.
+    void AddErrorFor(std::string_view commandPrefix);
+    void RemoveErrorFor(std::string_view commandPrefix);
+    void SetNoEcho(bool noEcho);
+    void SetLowerCaseReplies(bool lowerCase);
+    void SetGarbage(std::string garbageBytes);
+    void SetSendFailure(bool failSends);
+    void SetChunking(std::size_t chunkBytes, std::chrono::milliseconds delay);
+    void SetLineSpeed(int bytesPerSecond);
+    void SetSimPresent(bool present);
+    void SetServiceCentre(std::string number);
+
+    void SetTrafficObserver(TrafficObserver observer);
+
+  private:
+    std::string FeedByte(char byte);
+    std::string ExecuteLine(const std::string& line);
+    void LogLine(const std::string& line);
+    std::string FinishEntry(bool cancelled);
+    std::string Reply(const std::string& text) const;
+    std::string FormatResult(const CommandResult& result) const;
+    InjectResult StoreLocked(const std::vector<std::string>& pdus);
+    bool EchoOn() const;
+    void Observe(TrafficDirection direction, std::string_view bytes) const;
+    void Notify();
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::unique_ptr<ModemFamily> family_;
+    ModemState state_;
+    std::string line_;
+    bool lineOverflow_ = false;
+    bool inEntry_ = false;
+    TextEntry entry_;
+    std::string body_;
+    bool bodyOverflow_ = false;
+
+    mutable std::mutex callbackMutex_;
+    TrafficObserver observer_;
+    std::function<void()> notifier_;
+};
+
+}  // namespace tidewire::sim
