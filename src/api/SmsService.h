@@ -81,10 +81,10 @@ class SmsService {
     // The reply poll every dialogue is built from: sleep, read what has arrived, append,
     // upper-case (when asked), test. test(reply) returns 0 to keep polling, anything else ends
     // the poll with that value. Returns kPollLimit when the limit passed, kPollStopped when the
-    // spec asks to watch the running flag and it was found clear.
+    // plan asks to watch the running flag and it was found clear.
     static constexpr int kPollLimit = -1;
     static constexpr int kPollStopped = -2;
-    int ReplyPoll(ReplyBuffer& reply, const PollSpec& spec, PollTest test);
+    int ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test);
 
     // --- Worker --------------------------------------------------------------------------------
     static void WorkerMain(SmsService* service);

@@ -25,7 +25,7 @@ bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
     }
     PurgeAndWrite(command);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollSpec{200, 10}, [&](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{200, 10}, [&](const ReplyBuffer& r) {
         if (r.Contains(expectedToken)) {
             return 1;
         }

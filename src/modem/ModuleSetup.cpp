@@ -13,7 +13,7 @@ bool SmsService::DetectModuleType() {
     }
     PurgeAndWrite("AT+GMM\r");
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollSpec{200, 15}, [](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{200, 15}, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {
             return 1;
         }

@@ -4,20 +4,20 @@
 
 namespace tidewire {
 
-int SmsService::ReplyPoll(ReplyBuffer& reply, const PollSpec& spec, PollTest test) {
+int SmsService::ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test) {
     uint8_t readBuffer[kReadBufferSize];
     int localCounter = 0;
-    int& counter = spec.sharedCounter != nullptr ? *spec.sharedCounter : localCounter;
+    int& counter = plan.sharedCounter != nullptr ? *plan.sharedCounter : localCounter;
     for (;;) {
-        Sleep(spec.intervalMs);
-        if (spec.stopWhenNotRunning && StopRequested()) {
+        Sleep(plan.intervalMs);
+        if (plan.stopWhenNotRunning && StopRequested()) {
             return kPollStopped;
         }
         const uint32_t got = port.Read(readBuffer, kReadBufferSize - 1);
         if (got > 0 && !reply.Full()) {
             const size_t before = reply.Length();
             reply.Append(readBuffer, got);
-            if (spec.upperCase) {
+            if (plan.upperCase) {
                 reply.UpperCaseFrom(before);
             }
         }
@@ -27,7 +27,7 @@ int SmsService::ReplyPoll(ReplyBuffer& reply, const PollSpec& spec, PollTest tes
         if (verdict != 0) {
             return verdict;
         }
-        if (counter > spec.limit) {
+        if (counter > plan.limit) {
             return kPollLimit;
         }
         ++counter;

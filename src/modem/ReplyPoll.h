@@ -42,7 +42,7 @@ class ReplyBuffer {
 // How one reply poll waits: the interval, the limit L (at most L + 2 polls are made), whether
 // the reply is upper-cased, and whether a cleared running flag ends the wait (the receiving
 // procedures watch it; command exchanges run to their end).
-struct PollSpec {
+struct PollPlan {
     uint32_t intervalMs;
     int limit;
     bool upperCase = true;

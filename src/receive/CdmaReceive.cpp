@@ -33,7 +33,7 @@ bool SmsService::ReceiveCdmaMessages() {
     const bool type865 = moduleType.load() == kModule865;
     PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
     ReplyBuffer reply;
-    const int outcome = ReplyPoll(reply, PollSpec{300, 10, false, true}, [](const ReplyBuffer& r) {
+    const int outcome = ReplyPoll(reply, PollPlan{300, 10, false, true}, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {
             return kAnswered;
         }

@@ -59,7 +59,7 @@ bool SmsService::ReceiveGsmMessages() {
     }
     PurgeAndWrite("AT+CMGL=4\r");
     ReplyBuffer reply;
-    const int outcome = ReplyPoll(reply, PollSpec{300, 20, true, true}, [](const ReplyBuffer& r) {
+    const int outcome = ReplyPoll(reply, PollPlan{300, 20, true, true}, [](const ReplyBuffer& r) {
         if (HasOkLine(r, 0)) {
             return kListed;
         }

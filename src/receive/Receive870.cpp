@@ -128,7 +128,7 @@ bool SmsService::Receive870Messages() {
 
     // One poll counter serves the listing and every read that follows it.
     int polls = 0;
-    PollSpec listSpec{500, 20, false, true, &polls};
+    PollPlan listSpec{500, 20, false, true, &polls};
     ReplyBuffer listing;
     const int listed =
         ReplyPoll(listing, listSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
@@ -139,7 +139,7 @@ bool SmsService::Receive870Messages() {
         return true;
     }
 
-    PollSpec readSpec{300, 20, false, true, &polls};
+    PollPlan readSpec{300, 20, false, true, &polls};
     ReplyBuffer reply;
     const char* data = listing.Data();
     size_t cursor = 0;

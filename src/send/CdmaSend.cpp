@@ -67,7 +67,7 @@ bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messa
     }
     PurgeAndWrite(command);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollSpec{300, 50}, [&](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{300, 50}, [&](const ReplyBuffer& r) {
         if (r.Contains(family.successToken)) {
             return kAcknowledged;
         }

@@ -56,7 +56,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
     ReplyBuffer reply;
     PurgeAndWrite(command);
-    const int prompt = ReplyPoll(reply, PollSpec{200, 15},
+    const int prompt = ReplyPoll(reply, PollPlan{200, 15},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
         return false;
@@ -68,7 +68,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     PurgeAndWrite(body);
     // The module echoes the body in text mode. Only its result lines after that echo count, so
     // a message that says "look" or "error" is judged like any other.
-    const int verdict = ReplyPoll(reply, PollSpec{300, 40}, [&](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
         const size_t from = AnswerStart(r, body, static_cast<size_t>(bodyLength));
         if (from == ReplyBuffer::npos) {
             return 0;
@@ -149,7 +149,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpduLength);
     ReplyBuffer reply;
     PurgeAndWrite(command);
-    const int prompt = ReplyPoll(reply, PollSpec{300, 10},
+    const int prompt = ReplyPoll(reply, PollPlan{300, 10},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
         return false;
@@ -158,7 +158,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     reply.Clear();
     PurgeAndWrite(reinterpret_cast<const uint8_t*>(pdu), pduLength + 2);
     // PDU mode ends as soon as the module confirms: the echo is hex and holds no token.
-    const int verdict = ReplyPoll(reply, PollSpec{300, 50}, [](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{300, 50}, [](const ReplyBuffer& r) {
         if (r.Contains("+CMGS:")) {
             return kConfirmed;
         }

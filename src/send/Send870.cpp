@@ -57,7 +57,7 @@ bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
     PurgeAndWrite(body);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollSpec{300, 40}, [&](const ReplyBuffer& r) {
+    const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, body, static_cast<size_t>(bodyLength), true);
     });
     return verdict == kConfirmed;
@@ -89,9 +89,9 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
     // and not upper-cased: only upper-case tokens count here.
     ReplyBuffer reply;
-    PollSpec spec{300, 40};
-    spec.upperCase = false;
-    const int verdict = ReplyPoll(reply, spec, [&](const ReplyBuffer& r) {
+    PollPlan plan{300, 40};
+    plan.upperCase = false;
+    const int verdict = ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, reinterpret_cast<const char*>(body), bodyLength, false);
     });
     return verdict == kConfirmed;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "dialogue/dialogue_fixture.h"
@@ -196,6 +197,51 @@ TEST_F(GsmReceiveTest, ClosedPortIsLeftAlone) {
     EXPECT_TRUE(service_.ReceiveGsmMessages());
     EXPECT_TRUE(modem_->Events().empty());
 }
+
+// Every listing captured from real modules is walked to its end: each entry that holds an
+// SMS-DELIVER gives one record and one delete under its own index, and nothing else is
+// deleted (stored SUBMITs, garbage lines, a text-mode listing, a PDU cut short).
+struct CapturedListing {
+    const char* file;
+    Strings deletes;
+};
+
+class CapturedListingTest : public GsmReceiveTest,
+                            public ::testing::WithParamInterface<CapturedListing> {};
+
+TEST_P(CapturedListingTest, IsWalkedToItsEndDeletingOnlyWhatItDelivered) {
+    std::string listing = CapturedReply(GetParam().file);
+    if (listing.find("OK\r\n") == std::string::npos) {
+        listing += "\r\nOK\r\n";  // captured without the module's final result
+    }
+    ScriptStore({"AT+CMGL=4\r\r\n" + listing});
+    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    const std::vector<ReceivedMessage> records = TakeReceived();
+    EXPECT_EQ(Deletes(), GetParam().deletes);
+    EXPECT_EQ(records.size(), GetParam().deletes.size());
+    for (const ReceivedMessage& record : records) {
+        EXPECT_GT(std::strlen(record.sender), 0u);
+        EXPECT_GT(std::strlen(record.text), 0u);
+        EXPECT_EQ(std::strlen(record.timestamp), 19u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealModules, CapturedListingTest,
+    ::testing::Values(
+        CapturedListing{"replies/python-gsmmodem/cmgl4_pdu_listing.txt",
+                        {"AT+CMGD=0\r", "AT+CMGD=1\r", "AT+CMGD=2\r"}},
+        CapturedListing{"replies/python-gsmmodem/cmgl0_pdu_listing.txt", {"AT+CMGD=0\r"}},
+        CapturedListing{"replies/python-gsmmodem/cmgl1_pdu_listing.txt",
+                        {"AT+CMGD=1\r", "AT+CMGD=2\r"}},
+        CapturedListing{"replies/python-gsmmodem/cmgl4_pdu_listing_with_garbage_line.txt",
+                        {"AT+CMGD=1\r", "AT+CMGD=2\r"}},
+        CapturedListing{"replies/python-gsmmodem/cmgl_all_text_mode.txt", {}},
+        CapturedListing{"replies/modemmanager/cmgl_generic_single.txt", {"AT+CMGD=0\r"}},
+        CapturedListing{"replies/modemmanager/cmgl_generic_multiple.txt",
+                        {"AT+CMGD=0\r", "AT+CMGD=1\r", "AT+CMGD=2\r"}},
+        CapturedListing{"replies/modemmanager/cmgl_pantech_single.txt", {}},
+        CapturedListing{"replies/modemmanager/cmgl_pantech_multiple_last_truncated.txt", {}}));
 
 }  // namespace
 }  // namespace dialogue
