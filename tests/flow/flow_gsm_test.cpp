@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "FlowFixture.h"
+#include "support/TestData.h"
 
 namespace tidewire {
 namespace {
@@ -213,6 +214,33 @@ TEST_F(GsmFlow, AModuleThatAnswersInLowerCaseIsUnderstood) {
     Engine().SetLowerCaseReplies(true);
     ASSERT_EQ(Start(), 1) << LastError();
     EXPECT_EQ(Outcome(Service().SendMessage("quiet module", "5551234")), 1);
+}
+
+TEST_F(GsmFlow, AGbkHostSendsAndReceivesInItsOwnCodePage) {
+    testdata::ScopedCtypeLocale gbk(testdata::kGbkLocale);
+    if (!gbk.Active()) {
+        GTEST_SKIP() << "the zh_CN.GBK locale is not installed (make test creates it)";
+    }
+    sim::IncomingMessage incoming;
+    incoming.sender = "+8613800138000";
+    incoming.textUtf8 = "收到请回复";
+    ASSERT_TRUE(Engine().Inject(incoming).stored);
+    ASSERT_EQ(Start(), 1) << LastError();
+
+    const char gbkText[] = "\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7";  // 你好，世界
+    EXPECT_EQ(Outcome(Service().SendMessage(gbkText, "13912345678")), 1);
+    ASSERT_EQ(Engine().SentMessages().size(), 1u);
+    EXPECT_TRUE(Engine().SentMessages()[0].pduMode);
+    EXPECT_EQ(Engine().SentMessages()[0].textUtf8, "你好，世界");
+
+    ReceivedMessage message;
+    ASSERT_TRUE(AwaitMessage(message));
+    EXPECT_STREQ(message.text, "\xCA\xD5\xB5\xBD\xC7\xEB\xBB\xD8\xB8\xB4");  // 收到请回复
+
+    // The texts of the last error come in the host's code page too.
+    Service().StopService();
+    EXPECT_EQ(Service().SendMessage("x", "1"), -1);
+    EXPECT_EQ(LastError(), "\xB7\xFE\xCE\xF1\xC6\xF7\xCE\xB4\xC6\xF4\xB6\xAF");  // 服务器未启动
 }
 
 }  // namespace
