@@ -14,7 +14,7 @@
 #include "api/ErrorTexts.h"
 #include "modem/ReplyPoll.h"
 #include "serial/CSerialPort.h"
-#include "tidewire.h"
+#include "tidewire_records.h"
 
 namespace tidewire {
 

@@ -10,17 +10,6 @@ namespace {
 // it is unloaded.
 tidewire::SmsService service(tidewire::Edition::Current);
 
-tidewire::LineSettings Settings(uint32_t baud, int32_t parity, uint8_t dataBits, int32_t stopBits,
-                                int32_t flowControl) {
-    tidewire::LineSettings settings;
-    settings.baud = baud;
-    settings.parity = parity;
-    settings.dataBits = dataBits;
-    settings.stopBits = stopBits;
-    settings.flowControl = flowControl;
-    return settings;
-}
-
 }  // namespace
 
 using tidewire::Guarded;
@@ -31,8 +20,9 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartService(int32_t port, uint32_t baud, 
                                                    uint8_t dataBits, int32_t stopBits,
                                                    int32_t flowControl, const char* serviceCentre) {
     return Guarded<int32_t>(0, [&] {
-        return service.StartService(port, Settings(baud, parity, dataBits, stopBits, flowControl),
-                                    serviceCentre);
+        return service.StartService(
+            port, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            serviceCentre);
     });
 }
 
@@ -42,7 +32,8 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartServiceEx(const char* device, uint32_
                                                      const char* serviceCentre) {
     return Guarded<int32_t>(0, [&] {
         return service.StartServiceOnDevice(
-            device, Settings(baud, parity, dataBits, stopBits, flowControl), serviceCentre);
+            device, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            serviceCentre);
     });
 }
 

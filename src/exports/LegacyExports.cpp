@@ -1,0 +1,53 @@
+// The legacy edition's export table: seven functions, for hosts written against the earlier
+// interface. Same core as the current edition, built for the legacy edition.
+#include "api/SmsService.h"
+#include "exports/ExportGuard.h"
+#include "tidewire_legacy.h"
+
+namespace {
+
+// The one service object of this library, built when the library is loaded and destroyed when
+// it is unloaded.
+tidewire::SmsService service(tidewire::Edition::Legacy);
+
+}  // namespace
+
+using tidewire::Guarded;
+
+extern "C" {
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartService(int32_t port, uint32_t baud, int32_t parity,
+                                                   uint8_t dataBits, int32_t stopBits,
+                                                   int32_t flowControl, const char* serviceCentre) {
+    return Guarded<int32_t>(0, [&] {
+        return service.StartService(
+            port, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            serviceCentre);
+    });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStopSerice(void) {
+    return Guarded<int32_t>(1, [] { return service.StopService(); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSendMessage(const char* text, const char* number) {
+    return Guarded<int32_t>(-1, [&] { return service.SendMessage(text, number); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSReport(char* buffer) {
+    return Guarded<int32_t>(0, [&] { return service.Report(buffer); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQuery(int32_t id) {
+    return Guarded<int32_t>(-1, [&] { return service.Query(id); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessage(char* buffer) {
+    return Guarded<int32_t>(0, [&] { return service.GetNextMessage(buffer); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastError(char* buffer) {
+    return Guarded<int32_t>(0, [&] { return service.GetLastErrorLegacy(buffer); });
+}
+
+}  // extern "C"
