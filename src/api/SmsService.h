@@ -146,8 +146,9 @@ class SmsService {
     bool ReceiveOne();
     void FinishMessage(const OutgoingMessage& message, bool sent);
     void EndAfterFatalInit(ErrorText error);
-    // Type 870: "AT+CMGS" for number, then the echo and prompt thrown away unread.
-    void Open870TextEntry(const char* number);
+    // Type 870: "AT+CMGS" for number, then the echo and prompt thrown away unread; remnant gets
+    // that echo and prompt, whose tail may still arrive after the purge.
+    void Open870TextEntry(const char* number, char (&remnant)[128]);
 
     const Edition edition_;
     // Set once a start-up has succeeded; a message is accepted only then, so none is accepted

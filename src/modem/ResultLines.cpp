@@ -28,7 +28,25 @@ bool IsUnsolicitedLine(const char* line, size_t length) {
     return false;
 }
 
-size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength) {
+size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant) {
+    const size_t remnantLength = std::strlen(remnant);
+    const char* data = reply.Data();
+    const size_t length = reply.Length();
+    for (size_t tail = remnantLength; tail >= 2; --tail) {
+        const char* suffix = remnant + remnantLength - tail;
+        if (length >= tail) {
+            if (std::memcmp(data, suffix, tail) == 0) {
+                return tail;
+            }
+        } else if (length > 0 && std::memcmp(data, suffix, length) == 0) {
+            return ReplyBuffer::npos;
+        }
+    }
+    return 0;
+}
+
+size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
+                   size_t from) {
     // The Ctrl-Z that ends a body is echoed by some modules and not by others.
     size_t bodyLength = writtenLength;
     if (bodyLength > 0 && written[bodyLength - 1] == 0x1A) {
@@ -38,7 +56,7 @@ size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t written
     const size_t length = reply.Length();
     // Indications the module sent of its own accord (a new message, the signal level) may stand
     // before the echo; they are passed over, so the echo is still recognised behind them.
-    size_t begin = 0;
+    size_t begin = from;
     for (;;) {
         while (begin < length && IsLineBreak(data[begin])) {
             ++begin;
@@ -56,21 +74,38 @@ size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t written
             return ReplyBuffer::npos;  // the indication is still arriving
         }
     }
-    const size_t available = length - begin;
-    const size_t compared = available < bodyLength ? available : bodyLength;
-    for (size_t i = 0; i < compared; ++i) {
-        if (Upper(data[begin + i]) != Upper(written[i])) {
+    // The blank that ends the module's "> " prompt may arrive after the purge that followed it.
+    if (begin < length && data[begin] == ' ' && bodyLength > 0 && written[0] != ' ') {
+        ++begin;
+    }
+    // Modules in text entry answer every CR of the body with a new "> " prompt line, so the
+    // echo of a CR may read "\r\n> ".
+    size_t at = begin;
+    for (size_t i = 0; i < bodyLength; ++i) {
+        if (at == length) {
+            return ReplyBuffer::npos;  // the echo is still arriving
+        }
+        if (written[i] == '\r' && data[at] == '\r') {
+            const char prompt[] = "\r\n> ";
+            size_t matched = 0;
+            while (matched < 4 && at + matched < length && data[at + matched] == prompt[matched]) {
+                ++matched;
+            }
+            if (at + matched == length && matched < 4) {
+                return ReplyBuffer::npos;  // a prompt may be arriving
+            }
+            at += matched >= 3 ? matched : 1;
+            continue;
+        }
+        if (Upper(data[at]) != Upper(written[i])) {
             return begin;  // no echo: the answer begins here
         }
+        ++at;
     }
-    if (available < bodyLength) {
-        return ReplyBuffer::npos;
+    if (at < length && data[at] == 0x1A) {
+        ++at;
     }
-    size_t end = begin + bodyLength;
-    if (end < length && data[end] == 0x1A) {
-        ++end;
-    }
-    return end;
+    return at;
 }
 
 bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token) {

@@ -20,7 +20,14 @@ bool IsUnsolicitedLine(const char* line, size_t length);
 // of the echo optional), the position just past that echo; ReplyBuffer::npos while the reply is
 // still only indications or a part of that echo; otherwise where the answer begins (no echo,
 // or the module changed it).
-size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength);
+size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
+                   size_t from = 0);
+
+// A purge made while the module was still echoing a command may leave the end of that echo
+// (and its prompt) at the start of the next reply. When the reply begins with a tail of
+// `remnant` of at least two bytes, the position after it; ReplyBuffer::npos while the reply is
+// still only the beginning of such a tail; otherwise 0.
+size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant);
 
 // True when a line at or after `from` begins with `token` (a line begins at `from`, or after a
 // CR or LF).

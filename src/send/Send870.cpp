@@ -16,8 +16,14 @@ constexpr int kRefused = 2;
 
 // The verdict after the module's echo of the body: "+CMGS:" and a final "OK" as lines, or an
 // error line. The echo itself (which may spell "ok" or "error") never decides.
-int BodyVerdict(const ReplyBuffer& reply, const char* body, size_t bodyLength, bool bareOkFails) {
-    const size_t from = AnswerStart(reply, body, bodyLength);
+int BodyVerdict(const ReplyBuffer& reply, const char* remnant, const char* body, size_t bodyLength,
+                bool bareOkFails) {
+    // What was left of the command's echo when the prompt was purged comes first.
+    const size_t echoStart = PassOverRemnant(reply, remnant);
+    if (echoStart == ReplyBuffer::npos) {
+        return 0;
+    }
+    const size_t from = AnswerStart(reply, body, bodyLength, echoStart);
     if (from == ReplyBuffer::npos) {
         return 0;
     }
@@ -34,9 +40,11 @@ int BodyVerdict(const ReplyBuffer& reply, const char* body, size_t bodyLength, b
 
 }  // namespace
 
-void SmsService::Open870TextEntry(const char* number) {
-    char command[1024];
-    std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
+void SmsService::Open870TextEntry(const char* number, char (&remnant)[128]) {
+    // The number is at most 31 bytes, so the command and its echoed prompt fit.
+    char command[64];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
+    std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
     PurgeAndWrite(command);
     // This family takes the body without waiting for its prompt: the echo and the prompt are
     // thrown away unread by the purge before the body.
@@ -52,13 +60,14 @@ bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::Ascii870ModeFailed);
         return false;
     }
-    Open870TextEntry(number);
+    char remnant[128];
+    Open870TextEntry(number, remnant);
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
     PurgeAndWrite(body);
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
-        return BodyVerdict(r, body, static_cast<size_t>(bodyLength), true);
+        return BodyVerdict(r, remnant, body, static_cast<size_t>(bodyLength), true);
     });
     return verdict == kConfirmed;
 }
@@ -83,7 +92,8 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
         return false;
     }
 
-    Open870TextEntry(number);
+    char remnant[128];
+    Open870TextEntry(number, remnant);
     PurgeAndWrite(body, bodyLength);
 
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
@@ -92,7 +102,7 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
     PollPlan plan{300, 40};
     plan.upperCase = false;
     const int verdict = ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
-        return BodyVerdict(r, reinterpret_cast<const char*>(body), bodyLength, false);
+        return BodyVerdict(r, remnant, reinterpret_cast<const char*>(body), bodyLength, false);
     });
     return verdict == kConfirmed;
 }

@@ -81,6 +81,15 @@ TEST(ResultLines, IndicationsBeforeTheEchoArePassedOver) {
     EXPECT_EQ(AnswerStart(*arriving, body, std::strlen(body)), ReplyBuffer::npos);
 }
 
+TEST(ResultLines, AnEchoWithAPromptForEveryLineOfTheBodyIsStillTheEcho) {
+    const char body[] = "Pump 3 status:\r\nERROR 42\x1A";
+    const auto reply = Reply("PUMP 3 STATUS:\r\n> \nERROR 42\x1A");
+    EXPECT_EQ(AnswerStart(*reply, body, std::strlen(body)), reply->Length());
+    EXPECT_FALSE(HasErrorLine(*reply, reply->Length()));
+    const auto arriving = Reply("PUMP 3 STATUS:\r\n");
+    EXPECT_EQ(AnswerStart(*arriving, body, std::strlen(body)), ReplyBuffer::npos);
+}
+
 TEST(ResultLines, AFinalResultFollowedByAnIndicationStillEndsTheAnswer) {
     EXPECT_EQ(FinalResult(*Reply("+CMGL: 1,\"REC READ\"\r\nhi\r\n\r\nOK\r\n+CMTI: \"MT\",2\r\n")),
               kFinalOk);
