@@ -40,6 +40,7 @@ std::optional<std::vector<int>> MessageStore::AddAll(const std::vector<std::stri
             ++candidate;
         }
         messages_.push_back(StoredMessage{candidate, status, pdu});
+        arrivals_[candidate] = nextArrival_++;
         indexes.push_back(candidate);
         ++candidate;
     }
@@ -64,6 +65,10 @@ bool MessageStore::Remove(int index) {
         return false;
     }
     messages_.erase(it);
+    arrivals_.erase(index);
+    if (handedOut_ == index) {
+        handedOut_.reset();
+    }
     return true;
 }
 
@@ -73,6 +78,22 @@ void MessageStore::MarkRead(int index) {
             message.status = MessageStatus::ReceivedRead;
         }
     }
+}
+
+const StoredMessage* MessageStore::Oldest(std::optional<MessageStatus> status) const {
+    const StoredMessage* oldest = nullptr;
+    std::uint64_t oldestArrival = 0;
+    for (const StoredMessage& message : messages_) {
+        if (status && message.status != *status) {
+            continue;
+        }
+        const std::uint64_t arrival = arrivals_.at(message.index);
+        if (oldest == nullptr || arrival < oldestArrival) {
+            oldest = &message;
+            oldestArrival = arrival;
+        }
+    }
+    return oldest;
 }
 
 std::vector<int> MessageStore::Indexes() const {

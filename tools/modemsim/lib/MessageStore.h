@@ -1,6 +1,8 @@
 // The module's message memory: numbered slots from a chosen first index, a fixed capacity.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,10 +35,24 @@ class MessageStore {
     const std::vector<StoredMessage>& Messages() const { return messages_; }
     std::vector<int> Indexes() const;
 
+    // The message that has waited longest, counted from its delivery (not its slot, which a
+    // new message may reuse); with a status, the oldest of that status. Null when none.
+    const StoredMessage* Oldest(std::optional<MessageStatus> status = std::nullopt) const;
+
+    // Modules that delete "the message just read" remember which one they handed out. The
+    // mark goes when that message is removed, so a later delivery into the same slot is
+    // never taken for it.
+    void MarkHandedOut(int index) { handedOut_ = index; }
+    void ForgetHandedOut() { handedOut_.reset(); }
+    std::optional<int> HandedOut() const { return handedOut_; }
+
   private:
     int firstIndex_;
     int capacity_;
-    std::vector<StoredMessage> messages_;  // kept sorted by index
+    std::vector<StoredMessage> messages_;    // kept sorted by index
+    std::map<int, std::uint64_t> arrivals_;  // index -> delivery number
+    std::uint64_t nextArrival_ = 0;
+    std::optional<int> handedOut_;
 };
 
 }  // namespace tidewire::sim

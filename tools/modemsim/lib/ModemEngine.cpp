@@ -80,6 +80,9 @@ std::string ModemEngine::Feed(std::string_view bytesFromHost) {
 }
 
 std::string ModemEngine::FeedByte(char byte) {
+    if (inEntry_ && entry_.kind == TextEntry::Kind::RawUcs2) {
+        return FeedRawUcs2Byte(byte);
+    }
     if (inEntry_) {
         if (byte == kCtrlZ || byte == kEscape) {
             return FinishEntry(byte == kEscape);
@@ -143,6 +146,26 @@ std::string ModemEngine::FeedByte(char byte) {
     }
 }
 
+std::string ModemEngine::FeedRawUcs2Byte(char byte) {
+    // Only a whole pair 00 1A ends the body: single bytes 0x1A, 0x1B and CR belong to
+    // characters such as U+4E1A, U+4E1B and U+4E0D.
+    const bool secondOfPair = entryBytes_ % 2 == 1;
+    ++entryBytes_;
+    if (secondOfPair && previousEntryByte_ == 0 && (byte == kCtrlZ || byte == kEscape)) {
+        if (!bodyOverflow_ && !body_.empty()) {
+            body_.pop_back();  // the 00 of the pair
+        }
+        return FinishEntry(byte == kEscape);
+    }
+    previousEntryByte_ = byte;
+    if (body_.size() < kLongestBody) {
+        body_.push_back(byte);
+    } else {
+        bodyOverflow_ = true;
+    }
+    return EchoOn() ? std::string(1, byte) : std::string();
+}
+
 std::string ModemEngine::ExecuteLine(const std::string& line) {
     const std::string_view trimmed = TrimBlanks(line);
     if (trimmed.empty()) {
@@ -177,6 +200,8 @@ std::string ModemEngine::ExecuteLine(const std::string& line) {
             entry_ = result.entry;
             body_.clear();
             bodyOverflow_ = false;
+            entryBytes_ = 0;
+            previousEntryByte_ = 0;
             return Reply(reply + kPrompt);
         }
         if (result.kind != CommandResult::Kind::Ok) {
@@ -284,7 +309,7 @@ InjectResult ModemEngine::Inject(const IncomingMessage& message) {
         try {
             DeliverOptions options;
             options.concatReference = static_cast<std::uint8_t>(state_.nextConcatReference);
-            pdus = BuildDeliverPdus(message, options);
+            pdus = family_->BuildDelivery(message, options);
         } catch (const std::invalid_argument& error) {
             result.error = error.what();
             return result;
@@ -317,6 +342,11 @@ InjectResult ModemEngine::InjectPdu(std::string_view hex, bool requireDeliver) {
         result.error = "not a well-formed SMS-DELIVER with its service-centre part";
         return result;
     }
+    const std::string refusal = family_->RefusePdu(cleaned, requireDeliver);
+    if (!refusal.empty()) {
+        result.error = refusal;
+        return result;
+    }
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         result = StoreLocked({cleaned});
@@ -333,7 +363,11 @@ InjectResult ModemEngine::StoreLocked(const std::vector<std::string>& pdus) {
         result.error = "no SIM card: the module receives nothing";
         return result;
     }
-    const auto indexes = state_.store.AddAll(pdus, MessageStatus::ReceivedUnread);
+    auto indexes = state_.store.AddAll(pdus, MessageStatus::ReceivedUnread);
+    if (!indexes) {
+        family_->MakeRoom(state_, static_cast<int>(pdus.size()));
+        indexes = state_.store.AddAll(pdus, MessageStatus::ReceivedUnread);
+    }
     if (!indexes) {
         result.error = "message store full (" + std::to_string(state_.store.Count()) + " of " +
                        std::to_string(state_.store.Capacity()) + " used, " +

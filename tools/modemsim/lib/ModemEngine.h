@@ -79,6 +79,7 @@ class ModemEngine {
 
   private:
     std::string FeedByte(char byte);
+    std::string FeedRawUcs2Byte(char byte);
     std::string ExecuteLine(const std::string& line);
     void LogLine(const std::string& line);
     std::string FinishEntry(bool cancelled);
@@ -99,6 +100,8 @@ class ModemEngine {
     TextEntry entry_;
     std::string body_;
     bool bodyOverflow_ = false;
+    std::size_t entryBytes_ = 0;  // bytes of a raw UCS-2 body so far, terminator included
+    char previousEntryByte_ = 0;
 
     mutable std::mutex callbackMutex_;
     TrafficObserver observer_;

@@ -165,6 +165,17 @@ std::string ModemFamily::NewMessageIndication(const ModemState&, int) const {
     return "";
 }
 
+std::vector<std::string> ModemFamily::BuildDelivery(const IncomingMessage& message,
+                                                    const DeliverOptions& options) const {
+    return BuildDeliverPdus(message, options);
+}
+
+std::string ModemFamily::RefusePdu(std::string_view, bool) const {
+    return "";
+}
+
+void ModemFamily::MakeRoom(ModemState&, int) const {}
+
 std::unique_ptr<ModemFamily> MakeFamily(int code) {
     switch (code) {
         case 666:

@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "AtCommandLine.h"
+#include "DeliverPdu.h"
 #include "ModemState.h"
 
 namespace tidewire::sim {
 
 // A message body the module waits for after its "> " prompt.
 struct TextEntry {
-    enum class Kind { TextMode, PduMode };
+    // RawUcs2: UCS-2 bytes, high byte first, taken in pairs and ended by the pair 00 1A (00 1B
+    // cancels), so that a character such as U+4E1A, whose low byte is Ctrl-Z, stays in the text.
+    enum class Kind { TextMode, PduMode, RawUcs2 };
     Kind kind = Kind::TextMode;
     std::string destination;  // text mode: the number, already decoded from the TE charset
     int pduLength = 0;        // PDU mode: the TPDU octets the host announced
@@ -77,6 +80,17 @@ class ModemFamily {
                                       std::string_view body) const;
     // What the module prints on its own when a message lands in its store ("" for nothing).
     virtual std::string NewMessageIndication(const ModemState& state, int index) const;
+
+    // The store entries (DELIVER PDUs, one per part) for a message the network delivers.
+    // Throws std::invalid_argument when this module cannot take the message.
+    virtual std::vector<std::string> BuildDelivery(const IncomingMessage& message,
+                                                   const DeliverOptions& options) const;
+    // Why this module cannot take a PDU given by hand ("" when it can); checked says whether
+    // the hex was already found to be a well-formed SMS-DELIVER.
+    virtual std::string RefusePdu(std::string_view hex, bool checked) const;
+    // Called when `needed` more messages do not fit the store; a module that recycles read
+    // messages removes some here.
+    virtual void MakeRoom(ModemState& state, int needed) const;
 
   protected:
     ModemFamily(int code, std::string modelText);
