@@ -5,6 +5,7 @@
 
 #include "codec/BoundedCopy.h"
 #include "codec/CodePage.h"
+#include "platform/WorkerUnload.h"
 
 namespace tidewire {
 
@@ -20,16 +21,11 @@ SmsService::SmsService(Edition edition) : edition_(edition), sleep_(RealSleep) {
 
 SmsService::~SmsService() {
     // A host unloads the library after stopping the service. One that does not would leave a
-    // worker running code that is about to disappear, so it is asked to end and waited for.
+    // worker running code that is about to disappear, so it is asked to end; whether it can be
+    // waited for at this point is the platform's to say.
     running.store(false);
     std::lock_guard<std::mutex> hold(threadLock_);
-    if (workerThread.joinable()) {
-        if (workerThread.get_id() == std::this_thread::get_id()) {
-            workerThread.detach();
-        } else {
-            workerThread.join();
-        }
-    }
+    ReleaseWorkerAtUnload(workerThread);
 }
 
 void SmsService::SetSleepFunction(SleepFunction sleep) {
