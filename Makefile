@@ -11,7 +11,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 BUILD_PACKAGES := build-essential cmake libgtest-dev
 TEST_PACKAGES := gammu locales
 
-.PHONY: all demo test build deps-build deps-test test-plain test-asan test-tsan clean format
+.PHONY: all demo test build deps-build deps-test test-plain test-windows test-asan test-tsan clean format
 
 all: build
 
@@ -29,13 +29,19 @@ build: deps-build
 demo: build
 	./$(BUILD)/tools/tidewire-demo
 
-# Every layer in the normal build, then the whole suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the threaded layers under ThreadSanitizer.
-test: deps-test test-plain test-asan test-tsan
-	@echo "make test: all layers passed (plain, asan+ubsan, tsan)"
+# Every layer in the normal build, the Windows DLLs under Wine, then the whole suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded layers under
+# ThreadSanitizer.
+test: deps-test test-plain test-windows test-asan test-tsan
+	@echo "make test: all layers passed (plain, windows under wine, asan+ubsan, tsan)"
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Both editions' DLLs for 32-bit and 64-bit Windows (mingw-w64), their export tables, and a C
+# host running them under Wine against the simulated modem.
+test-windows: build
+	BUILD=$(BUILD) CMAKE_FLAGS="$(CMAKE_FLAGS)" JOBS=$(JOBS) ./tools/scripts/test-windows.sh
 
 test-asan: deps-test
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug \
@@ -58,4 +64,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-win32 build-win64
