@@ -87,54 +87,41 @@ void ApplyLineSettings(const LineSettings& settings, DCB& dcb) {
     }
     dcb.fDsrSensitivity = FALSE;
     // Each hardware handshake watches one line for output (CTS or DSR) and drives one for
-    // input (RTS or DTR); the line it does not drive keeps the mode the driver had.
-    switch (settings.flowControl) {
-        case 0:
-            dcb.fOutxCtsFlow = FALSE;
-            dcb.fOutxDsrFlow = FALSE;
-            dcb.fOutX = FALSE;
-            dcb.fInX = FALSE;
-            break;
-        case 1:
-            dcb.fOutxCtsFlow = TRUE;
-            dcb.fOutxDsrFlow = FALSE;
-            dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-            dcb.fOutX = FALSE;
-            dcb.fInX = FALSE;
-            break;
-        case 2:
-            dcb.fOutxCtsFlow = TRUE;
-            dcb.fOutxDsrFlow = FALSE;
-            dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-            dcb.fOutX = FALSE;
-            dcb.fInX = FALSE;
-            break;
-        case 3:
-            dcb.fOutxCtsFlow = FALSE;
-            dcb.fOutxDsrFlow = TRUE;
-            dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-            dcb.fOutX = FALSE;
-            dcb.fInX = FALSE;
-            break;
-        case 4:
-            dcb.fOutxCtsFlow = FALSE;
-            dcb.fOutxDsrFlow = TRUE;
-            dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-            dcb.fOutX = FALSE;
-            dcb.fInX = FALSE;
-            break;
-        case 5:
-            dcb.fOutxCtsFlow = FALSE;
-            dcb.fOutxDsrFlow = FALSE;
-            dcb.fOutX = TRUE;
-            dcb.fInX = TRUE;
-            dcb.XonChar = 0x11;
-            dcb.XoffChar = 0x13;
-            dcb.XonLim = 100;
-            dcb.XoffLim = 100;
-            break;
-        default:
-            break;
+    // input (RTS or DTR); the line it does not drive keeps the mode the driver had (-1 below).
+    struct Handshake {
+        BOOL ctsFlow;
+        BOOL dsrFlow;
+        int rtsControl;
+        int dtrControl;
+        BOOL xonXoff;
+    };
+    static constexpr Handshake kHandshakes[] = {
+        {FALSE, FALSE, -1, -1, FALSE},                    // 0 none
+        {TRUE, FALSE, RTS_CONTROL_HANDSHAKE, -1, FALSE},  // 1 CTS output, RTS input
+        {TRUE, FALSE, -1, DTR_CONTROL_HANDSHAKE, FALSE},  // 2 CTS output, DTR input
+        {FALSE, TRUE, RTS_CONTROL_HANDSHAKE, -1, FALSE},  // 3 DSR output, RTS input
+        {FALSE, TRUE, -1, DTR_CONTROL_HANDSHAKE, FALSE},  // 4 DSR output, DTR input
+        {FALSE, FALSE, -1, -1, TRUE},                     // 5 XON/XOFF
+    };
+    if (settings.flowControl < 0 || settings.flowControl > 5) {
+        return;
+    }
+    const Handshake& handshake = kHandshakes[settings.flowControl];
+    dcb.fOutxCtsFlow = handshake.ctsFlow;
+    dcb.fOutxDsrFlow = handshake.dsrFlow;
+    if (handshake.rtsControl >= 0) {
+        dcb.fRtsControl = static_cast<DWORD>(handshake.rtsControl);
+    }
+    if (handshake.dtrControl >= 0) {
+        dcb.fDtrControl = static_cast<DWORD>(handshake.dtrControl);
+    }
+    dcb.fOutX = handshake.xonXoff;
+    dcb.fInX = handshake.xonXoff;
+    if (handshake.xonXoff) {
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+        dcb.XonLim = 100;
+        dcb.XoffLim = 100;
     }
 }
 
