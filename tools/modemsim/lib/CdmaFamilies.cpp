@@ -128,8 +128,6 @@ std::vector<std::string> Lines870(const StoredMessage& stored, bool listing) {
     return {header, message->body};
 }
 
-constexpr int kStatusAll = 4;
-
 std::optional<int> ListingStatus(const AtCommand& command) {
     if (command.form == CommandForm::Execute) {
         return static_cast<int>(MessageStatus::ReceivedUnread);
@@ -138,16 +136,7 @@ std::optional<int> ListingStatus(const AtCommand& command) {
     if (!parameters || parameters->size() != 1 || !parameters->front().quoted) {
         return std::nullopt;
     }
-    const std::string name = ToUpperAscii(parameters->front().text);
-    if (name == "ALL") {
-        return kStatusAll;
-    }
-    for (int i = 0; i < kStatusAll; ++i) {
-        if (name == StatusName(static_cast<MessageStatus>(i))) {
-            return i;
-        }
-    }
-    return std::nullopt;
+    return StatusFilterFromName(ToUpperAscii(parameters->front().text));
 }
 
 CommandResult ListMessages870(ModemState& state, const AtCommand& command) {

@@ -18,9 +18,6 @@ constexpr const char* kModel = "TW-G900 GSM/GPRS Module";
 constexpr int kLongestTpdu = 164;
 constexpr std::size_t kLongestTextSeptets = 160;
 constexpr std::size_t kLongestUcs2Characters = 70;
-constexpr int kStatusAll = 4;
-
-constexpr const char* kStatusAllName = "ALL";
 
 bool InPduMode(const ModemState& state) {
     return state.messageFormat == 0;
@@ -135,16 +132,7 @@ std::optional<int> ListingStatus(const ModemState& state, const AtCommand& comma
     if (!p.quoted) {
         return std::nullopt;
     }
-    const std::string name = ToUpperAscii(p.text);
-    if (name == kStatusAllName) {
-        return kStatusAll;
-    }
-    for (int i = 0; i < kStatusAll; ++i) {
-        if (name == StatusName(static_cast<MessageStatus>(i))) {
-            return i;
-        }
-    }
-    return std::nullopt;
+    return StatusFilterFromName(ToUpperAscii(p.text));
 }
 
 CommandResult ListMessages(ModemState& state, const AtCommand& command) {

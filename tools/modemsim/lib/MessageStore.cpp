@@ -19,6 +19,18 @@ std::string_view StatusName(MessageStatus status) {
     return "STO SENT";
 }
 
+std::optional<int> StatusFilterFromName(std::string_view upperName) {
+    if (upperName == "ALL") {
+        return kStatusAll;
+    }
+    for (int i = 0; i < kStatusAll; ++i) {
+        if (upperName == StatusName(static_cast<MessageStatus>(i))) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 MessageStore::MessageStore(int firstIndex, int capacity)
     : firstIndex_(firstIndex), capacity_(capacity) {
     if (firstIndex < 0 || capacity < 1 || firstIndex > 1000000 - capacity) {

@@ -15,6 +15,11 @@ namespace tidewire::sim {
 // "REC UNREAD", "REC READ", "STO UNSENT" or "STO SENT", as text-mode listings name them.
 std::string_view StatusName(MessageStatus status);
 
+// The listing's status filters: the four statuses in their PDU-mode numbers, and "ALL" (4).
+constexpr int kStatusAll = 4;
+// The filter a text-mode listing names (upper case), or nothing for an unknown name.
+std::optional<int> StatusFilterFromName(std::string_view upperName);
+
 class MessageStore {
   public:
     // Throws std::invalid_argument for a negative first index or a capacity below 1.
