@@ -95,6 +95,26 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessage(char* buffer);
  */
 TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastError(char* buffer, int32_t length);
 
+/*
+ * Extension: a trace of the modem dialogue, for finding out why a module misbehaves. From this
+ * call on, every block of bytes written to the module and every block read from it is appended
+ * to the file at path as one line:
+ *
+ *   12:03:04.567 > AT+CMGS="13900000000"\r
+ *   12:03:04.790 < \r\n+CMGS: 17\r\n\r\nOK\r\n
+ *
+ * the local time of day to the millisecond, ">" for written or "<" for read, then the bytes with
+ * \r, \n, \t and \\ for those bytes and \xNN for every other control or non-ASCII byte.
+ * Each line is flushed as it is written. Works whether or not the service runs, and may be
+ * called while it runs; another path moves the trace to that file.
+ *
+ *   path  the file to append to (created when missing); NULL or empty turns the trace off
+ *
+ * Returns 1 on success (turning off always succeeds), 0 when the file cannot be opened: the trace
+ * then goes on as it was. Does not change SMSGetLastError's text. Off until first called.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetTraceFile(const char* path);
+
 #ifdef __cplusplus
 }
 #endif

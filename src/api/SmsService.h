@@ -58,6 +58,10 @@ class SmsService {
     int32_t GetLastError(char* buffer, int32_t length);
     // Legacy form: the whole text and its NUL; the buffer must hold 1024 bytes.
     int32_t GetLastErrorLegacy(char* buffer);
+    // Appends the modem dialogue to the file at path; null or empty turns it off. 1 on success,
+    // 0 when the file cannot be opened (the trace then stays as it was). The last error is not
+    // touched: it belongs to the messaging calls, and a trace may be moved at any time.
+    int32_t SetTraceFile(const char* path) { return port.Trace().SetFile(path) ? 1 : 0; }
 
     // --- Last error --------------------------------------------------------------------------
     void SetLastError(ErrorText error);

@@ -65,4 +65,8 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastError(char* buffer, int32_t length)
     return Guarded<int32_t>(0, [&] { return service.GetLastError(buffer, length); });
 }
 
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetTraceFile(const char* path) {
+    return Guarded<int32_t>(0, [&] { return service.SetTraceFile(path); });
+}
+
 }  // extern "C"

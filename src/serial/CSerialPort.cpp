@@ -56,14 +56,18 @@ uint32_t CSerialPort::Read(uint8_t* buffer, uint32_t count) {
     if (buffer == nullptr || count == 0 || !device_->IsOpen()) {
         return 0;
     }
-    return device_->Read(buffer, count);
+    const uint32_t arrived = device_->Read(buffer, count);
+    trace_.Record(PortTrace::Direction::Read, buffer, arrived);
+    return arrived;
 }
 
 uint32_t CSerialPort::Write(const uint8_t* buffer, uint32_t count) {
     if (buffer == nullptr || count == 0 || !device_->IsOpen()) {
         return 0;
     }
-    return device_->Write(buffer, count);
+    const uint32_t written = device_->Write(buffer, count);
+    trace_.Record(PortTrace::Direction::Written, buffer, written);
+    return written;
 }
 
 uint32_t CSerialPort::WriteText(const char* text) {

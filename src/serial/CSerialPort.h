@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "serial/CSerialException.h"
+#include "serial/PortTrace.h"
 #include "serial/SerialDevice.h"
 
 namespace tidewire {
@@ -43,8 +44,13 @@ class CSerialPort {
     void SetImmediateReadTimeouts();
     void GetConfig();
 
+    // The copy of every byte that Read and Write move; off until a host turns it on. It
+    // outlives device changes, so a trace started before the service keeps running across them.
+    PortTrace& Trace() { return trace_; }
+
   private:
     std::unique_ptr<SerialDevice> device_;
+    PortTrace trace_;
 };
 
 }  // namespace tidewire

@@ -150,6 +150,7 @@ static const Export kCurrentExports[] = {
     {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},
     {"SMSReport", 4},       {"SMSSendMessage", 5},    {"SMSSeviceStarted", 6},
     {"SMSStartService", 7}, {"SMSStopSerice", 8},     {"SMSStartServiceEx", 9},
+    {"SMSSetTraceFile", 10},
 };
 static const Export kLegacyExports[] = {
     {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},      {"SMSReport", 4},
@@ -203,6 +204,7 @@ static void CheckExportTable(HMODULE module, int legacy) {
               "the legacy edition has SMSSeviceStarted");
         Check(ByName(module, "SMSStartServiceEx") == NULL,
               "the legacy edition has SMSStartServiceEx");
+        Check(ByName(module, "SMSSetTraceFile") == NULL, "the legacy edition has SMSSetTraceFile");
     }
 }
 

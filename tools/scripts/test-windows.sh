@@ -73,7 +73,8 @@ current_table='1 SMSGetLastError
 6 SMSSeviceStarted
 7 SMSStartService
 8 SMSStopSerice
-9 SMSStartServiceEx'
+9 SMSStartServiceEx
+10 SMSSetTraceFile'
 legacy_table='1 SMSGetLastError
 2 SMSGetNextMessage
 3 SMSQuery
