@@ -10,8 +10,12 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := build-essential cmake libgtest-dev
 TEST_PACKAGES := gammu locales
+BENCH_PACKAGES := pkg-config libgammu-dev libbenchmark-dev
+# Short runs: the machine is shared, and every budget is a ratio taken within one run.
+BENCH_ARGS ?= --benchmark_min_time=0.1
+BENCH_PROGRAMS := codec_bench service_bench cadence_bench footprint_bench
 
-.PHONY: all demo test build deps-build deps-test test-plain test-windows test-asan test-tsan clean format
+.PHONY: all demo test bench build deps-build deps-test test-plain test-windows test-asan test-tsan clean format
 
 all: build
 
@@ -49,7 +53,7 @@ test-asan: deps-test
 	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'peers|hosts'
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'peers|hosts|python'
 
 test-tsan: deps-test
 	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=Debug \
@@ -60,8 +64,20 @@ test-tsan: deps-test
 	cd $(BUILD)-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -j $(JOBS) -L 'flow|dialogue'
 
+# Every benchmark program, each printing its figures beside their budgets (docs/performance.md).
+# Not part of make test: timings are noisy. Fails when a budget was missed, after running all.
+bench: deps-build
+	@./tools/scripts/ensure-packages.sh $(BENCH_PACKAGES)
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTIDEWIRE_BENCH=ON
+	cmake --build build-bench -j $(JOBS) --target $(BENCH_PROGRAMS)
+	@missed=0; for program in $(BENCH_PROGRAMS); do \
+	  ./build-bench/bench/$$program $(BENCH_ARGS) --benchmark_color=false || missed=1; \
+	done; \
+	if [ $$missed -ne 0 ]; then echo "make bench: a budget was missed (see MISSED above)"; exit 1; fi; \
+	echo "make bench: every budget held"
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-win32 build-win64
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-bench build-win32 build-win64
