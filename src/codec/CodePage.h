@@ -26,6 +26,11 @@ size_t Utf16ToHost(const char16_t* units, size_t count, char* out, size_t outCap
 // Utf16ToHost. Returns the number of bytes before the NUL.
 size_t LibraryTextToHost(const char* utf8, char* out, size_t outCapacity);
 
+// Readies the conversions on the calling thread (the POSIX build opens and caches its iconv
+// descriptors for the host's codeset), so that the worker's modem dialogues never allocate for
+// their first conversion.
+void PrepareCodePageForThisThread();
+
 }  // namespace tidewire
 
 #endif

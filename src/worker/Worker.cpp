@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/SmsService.h"
+#include "codec/CodePage.h"
 #include "codec/TextHex.h"
 #include "worker/Dispatch.h"
 
@@ -62,6 +63,7 @@ void SmsService::SendStep() {
 
 void SmsService::WorkerMain(SmsService* service) {
     SmsService& s = *service;
+    PrepareCodePageForThisThread();
     if (!s.InitialiseModule()) {
         return;
     }

@@ -253,4 +253,10 @@ size_t LibraryTextToHost(const char* utf8, char* out, size_t outCapacity) {
     return ConvertToHost(DescriptorFor(kUtf8ToHost), utf8, length, false, out, outCapacity);
 }
 
+void PrepareCodePageForThisThread() {
+    for (int direction = 0; direction < kDirectionCount; ++direction) {
+        DescriptorFor(static_cast<Direction>(direction));
+    }
+}
+
 }  // namespace tidewire

@@ -105,4 +105,7 @@ size_t LibraryTextToHost(const char* utf8, char* out, size_t outCapacity) {
     return Utf16ToCodePage(kGbkCodePage, units, static_cast<size_t>(unitCount), out, outCapacity);
 }
 
+// The Windows conversions keep no state of their own.
+void PrepareCodePageForThisThread() {}
+
 }  // namespace tidewire
