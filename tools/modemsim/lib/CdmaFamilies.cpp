@@ -203,11 +203,7 @@ CommandResult ReadMessage870(ModemState& state, const AtCommand& command) {
 
 CommandResult DeleteMessage870(ModemState& state, const AtCommand& command) {
     if (command.form == CommandForm::Test) {
-        std::string used;
-        for (const int index : state.store.Indexes()) {
-            used += (used.empty() ? "" : ",") + std::to_string(index);
-        }
-        return CommandResult::Ok({"+CMGD: (" + used + ")"});
+        return CommandResult::Ok({"+CMGD: (" + UsedIndexes(state) + ")"});
     }
     if (!state.simPresent) {
         return CommandResult::Cms(cms::kSimNotInserted);
@@ -232,7 +228,7 @@ CommandResult SendMessage870(ModemState& state, const AtCommand& command) {
     }
     const auto parameters = SplitParameters(command.arguments);
     if (!parameters || parameters->size() != 1 || !parameters->front().quoted ||
-        !IsCdmaNumber(parameters->front().text)) {
+        !IsDialString(parameters->front().text)) {
         return CommandResult::Cms(cms::kInvalidTextParameter);
     }
     TextEntry entry;
@@ -279,7 +275,7 @@ ModemFamily::Handler SendWholeMessage(SendReports reports) {
         const auto privacy = ParseInt((*p)[5].text);
         const auto bytes = HexToBytes((*p)[6].text);
         const bool wellFormed =
-            IsCdmaNumber(destination) && (callback.empty() || IsCdmaNumber(callback)) &&
+            IsDialString(destination) && (callback.empty() || IsDialString(callback)) &&
             teleservice && *teleservice == kCdmaTeleservice && encoding && priority &&
             *priority >= 0 && *priority <= 3 && privacy && *privacy >= 0 && *privacy <= 3 && bytes;
         if (!wellFormed) {

@@ -100,21 +100,6 @@ std::string DigitTime(const Timestamp& t) {
     return text;
 }
 
-bool IsCdmaNumber(std::string_view number) {
-    std::size_t digits = 0;
-    for (std::size_t i = 0; i < number.size(); ++i) {
-        const char c = number[i];
-        if (c == '+' && i == 0) {
-            continue;
-        }
-        if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) {
-            return false;
-        }
-        ++digits;
-    }
-    return digits >= 1 && digits <= 20;
-}
-
 std::optional<std::string> Ucs2BytesToUtf8(std::string_view bytes) {
     if (bytes.size() % 2 != 0) {
         return std::nullopt;

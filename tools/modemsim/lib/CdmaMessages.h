@@ -49,9 +49,6 @@ std::optional<CdmaMessage> ReadCdmaMessage(const StoredMessage& stored);
 std::string SlashedTime(const Timestamp& time);
 std::string DigitTime(const Timestamp& time);
 
-// A number a CDMA module dials: digits, '*', '#', an optional leading '+', at most 20 digits.
-bool IsCdmaNumber(std::string_view number);
-
 // UCS-2 bytes (high byte first) to UTF-8; nothing for an odd count.
 std::optional<std::string> Ucs2BytesToUtf8(std::string_view bytes);
 

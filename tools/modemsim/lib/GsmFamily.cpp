@@ -28,21 +28,6 @@ CommandResult InvalidParameter(const ModemState& state) {
                                                : cms::kInvalidTextParameter);
 }
 
-bool IsDialString(const std::string& number) {
-    std::size_t digits = 0;
-    for (std::size_t i = 0; i < number.size(); ++i) {
-        const char c = number[i];
-        if (c == '+' && i == 0) {
-            continue;
-        }
-        if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) {
-            return false;
-        }
-        ++digits;
-    }
-    return digits >= 1 && digits <= 20;
-}
-
 int TypeOfNumber(const std::string& number) {
     return !number.empty() && number.front() == '+' ? 145 : 129;
 }
@@ -196,11 +181,7 @@ CommandResult ReadMessage(ModemState& state, const AtCommand& command) {
 
 CommandResult DeleteMessage(ModemState& state, const AtCommand& command) {
     if (command.form == CommandForm::Test) {
-        std::string used;
-        for (const int index : state.store.Indexes()) {
-            used += (used.empty() ? "" : ",") + std::to_string(index);
-        }
-        return CommandResult::Ok({"+CMGD: (" + used + "),(0-4)"});
+        return CommandResult::Ok({"+CMGD: (" + UsedIndexes(state) + "),(0-4)"});
     }
     if (command.form != CommandForm::Set) {
         return CommandResult::Error();

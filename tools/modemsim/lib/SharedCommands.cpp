@@ -62,6 +62,29 @@ std::string StoreUsage(const ModemState& state) {
     return std::to_string(state.store.Count()) + "," + std::to_string(state.store.Capacity());
 }
 
+std::string UsedIndexes(const ModemState& state) {
+    std::string used;
+    for (const int index : state.store.Indexes()) {
+        used += (used.empty() ? "" : ",") + std::to_string(index);
+    }
+    return used;
+}
+
+bool IsDialString(std::string_view number) {
+    std::size_t digits = 0;
+    for (std::size_t i = 0; i < number.size(); ++i) {
+        const char c = number[i];
+        if (c == '+' && i == 0) {
+            continue;
+        }
+        if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) {
+            return false;
+        }
+        ++digits;
+    }
+    return digits >= 1 && digits <= 20;
+}
+
 ModemFamily::Handler PreferredStorage(std::vector<std::string> memories) {
     return [memories = std::move(memories)](ModemState& state, const AtCommand& command) {
         if (command.form == CommandForm::Test) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ModemFamily.h"
@@ -20,5 +21,11 @@ ModemFamily::Handler PreferredStorage(std::vector<std::string> memories);
 
 // The store's "used,total" pair.
 std::string StoreUsage(const ModemState& state);
+
+// The store's occupied indexes as a comma list, for the test form of AT+CMGD.
+std::string UsedIndexes(const ModemState& state);
+
+// A number a module dials: digits, '*', '#', an optional leading '+', at most 20 digits.
+bool IsDialString(std::string_view number);
 
 }  // namespace tidewire::sim
