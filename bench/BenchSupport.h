@@ -12,14 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "HeapCounter.h"
+
 namespace tidewire::bench {
 
-// Heap calls (malloc, calloc, realloc, aligned forms; operator new goes through malloc) made
-// by any thread since the program started.
-uint64_t HeapCalls();
-// From now on, heap calls made by the calling thread are also counted on their own.
-void WatchThisThread();
-uint64_t WatchedThreadHeapCalls();
+using heapcount::HeapCalls;
+using heapcount::WatchedThreadHeapCalls;
+using heapcount::WatchThisThread;
 
 // Keeps the nanoseconds per iteration of every benchmark run, by name, and still prints the
 // usual table.

@@ -91,7 +91,8 @@ struct Rig {
         std::lock_guard<std::mutex> hold(service.queueLock);
         service.outgoingQueue.clear();
         service.reportQueue.clear();
-        service.resultMap.clear();
+        service.resultMap.Reset();
+        service.nextId = 0;
     }
 
     tidewire::sim::ModemEngine engine;
@@ -204,7 +205,9 @@ void EnqueueAtDepth(benchmark::State& state) {
             state.PauseTiming();
             {
                 std::lock_guard<std::mutex> hold(rig->service.queueLock);
-                rig->service.outgoingQueue.resize(depth, Record(0));
+                while (rig->service.outgoingQueue.size() > depth) {
+                    rig->service.outgoingQueue.pop_back();
+                }
             }
             sinceTrim = 0;
             state.ResumeTiming();
@@ -246,7 +249,8 @@ void QueryAtDepth(benchmark::State& state) {
     {
         std::lock_guard<std::mutex> hold(rig->service.queueLock);
         for (int32_t id = 0; id < depth; ++id) {
-            rig->service.resultMap[id] = (id % 3) != 0;
+            rig->service.resultMap.Add(id);
+            rig->service.resultMap.Record(id, (id % 3) != 0);
             rig->service.outgoingQueue.push_back(Record(depth + id));
         }
     }

@@ -161,6 +161,8 @@ int32_t SmsService::SendMessage(const char* text, const char* number) {
         if (acceptingMessages_) {
             message.id = nextId++;
             outgoingQueue.push_back(message);
+            resultMap.Add(message.id);
+            reportQueue.reserve(reportQueue.size() + outgoingQueue.size());
             return message.id;
         }
     }
@@ -187,11 +189,7 @@ int32_t SmsService::Report(char* buffer) {
 
 int32_t SmsService::Query(int32_t id) {
     std::lock_guard<std::mutex> hold(queueLock);
-    const auto found = resultMap.find(id);
-    if (found == resultMap.end()) {
-        return -1;
-    }
-    return found->second ? 1 : 0;
+    return resultMap.Get(id);
 }
 
 int32_t SmsService::GetNextMessage(char* buffer) {
@@ -209,7 +207,7 @@ int32_t SmsService::GetNextMessage(char* buffer) {
 
 void SmsService::FinishMessage(const OutgoingMessage& message, bool sent) {
     std::lock_guard<std::mutex> hold(queueLock);
-    resultMap[message.id] = sent;
+    resultMap.Record(message.id, sent);
     reportQueue.push_back(message);
     outgoingQueue.pop_front();
 }

@@ -5,13 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 
 #include "api/ErrorTexts.h"
+#include "api/RecordQueue.h"
 #include "modem/ReplyPoll.h"
 #include "serial/CSerialPort.h"
 #include "tidewire_records.h"
@@ -123,10 +122,12 @@ class SmsService {
     // The service-centre argument (at most 19 bytes), or "card" until the SIM's number is read.
     char serviceCentre[20] = {};
     std::thread workerThread;
-    std::deque<OutgoingMessage> reportQueue;
-    std::deque<OutgoingMessage> outgoingQueue;
-    std::unordered_map<int32_t, bool> resultMap;
-    std::deque<ReceivedMessage> receivedQueue;
+    // Room for reportQueue.size() + outgoingQueue.size() records is kept in reportQueue, so
+    // the worker's move of a finished message never allocates.
+    RecordQueue<OutgoingMessage> reportQueue;
+    RecordQueue<OutgoingMessage> outgoingQueue;
+    ResultTable resultMap;
+    RecordQueue<ReceivedMessage> receivedQueue;
     // Guards outgoingQueue, reportQueue, resultMap, nextId and acceptingMessages. Taken before
     // receivedLock when both are needed.
     std::mutex queueLock;

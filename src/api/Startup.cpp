@@ -9,6 +9,9 @@ namespace tidewire {
 
 namespace {
 
+// Queued records a host usually leaves between two of its polls.
+constexpr size_t kUsualQueueDepth = 64;
+
 // The service centre goes into "AT+CSCA=\"%s\"": a quote, a comma or a control byte would
 // rewrite the module's command line.
 bool ServiceCentreIsSafe(const char* text) {
@@ -132,10 +135,12 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     {
         std::lock_guard<std::mutex> holdQueues(queueLock);
         std::lock_guard<std::mutex> holdReceived(receivedLock);
-        outgoingQueue.clear();
-        reportQueue.clear();
-        resultMap.clear();
-        receivedQueue.clear();
+        // Fresh queues with room for a usual depth, so the worker's first cycles do not
+        // allocate; whatever an earlier run left unread is given back.
+        outgoingQueue.Reset(kUsualQueueDepth);
+        reportQueue.Reset(kUsualQueueDepth);
+        resultMap.Reset();
+        receivedQueue.Reset(kUsualQueueDepth);
         nextId = 0;
     }
 
