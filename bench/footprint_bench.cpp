@@ -185,7 +185,9 @@ bool Traffic(tidewire::SmsService& service, tidewire::sim::ModemEngine& engine) 
 
 void Footprint(benchmark::State& state) {
     for (auto _ : state) {
-        tidewire::sim::ModemEngine engine;
+        tidewire::sim::ModemConfig config;
+        config.family = static_cast<int>(state.range(0));
+        tidewire::sim::ModemEngine engine(config);
         tidewire::sim::PtyModem modem(engine);
         modem.Start();
         WorkerProbe probe;
@@ -249,23 +251,25 @@ void Footprint(benchmark::State& state) {
     }
 }
 
-}  // namespace
+struct Family {
+    int number;
+    const char* name;
+};
+constexpr Family kFamilies[] = {{666, "gsm"}, {870, "cdma870"}, {860, "cdma860"}, {865, "cdma865"}};
 
-int main(int argc, char** argv) {
-    benchmark::RegisterBenchmark("footprint/gsm", Footprint)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-    tidewire::bench::KeepingReporter reporter;
-    tidewire::bench::RunAll(argc, argv, reporter);
-
-    const std::string run = "footprint/gsm/iterations:1";
-    tidewire::bench::BudgetTable table("footprint of a running service (GSM module)");
+// Prints one family's figures beside their budgets; returns the budgets missed.
+int PrintFamily(const tidewire::bench::KeepingReporter& reporter, const Family& family) {
+    const std::string run = std::string("footprint/") + family.name + "/" +
+                            std::to_string(family.number) + "/iterations:1";
+    if (!reporter.Errored(run) && reporter.NanosPerIteration(run) < 0) {
+        return 0;  // filtered out on the command line
+    }
+    const std::string title =
+        "footprint of a running service (module type " + std::to_string(family.number) + ")";
+    tidewire::bench::BudgetTable table(title.c_str());
     if (reporter.Errored(run)) {
         table.Line("footprint", "did not complete", "", false);
-        return table.Finish() == 0 ? 0 : 1;
-    }
-    if (reporter.NanosPerIteration(run) < 0) {
-        return 0;  // filtered out on the command line
+        return table.Finish();
     }
     const auto counter = [&](const char* name) { return reporter.Counter(run, name); };
     table.Line("idle worker CPU (real cadence, 5 s)",
@@ -289,5 +293,23 @@ int main(int argc, char** argv) {
     table.Line("worker heap calls, second round of traffic",
                Format("%.0f", counter("second_round_heap_calls")), "0",
                counter("second_round_heap_calls") == 0);
-    return table.Finish() == 0 ? 0 : 1;
+    return table.Finish();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (const Family& family : kFamilies) {
+        benchmark::RegisterBenchmark((std::string("footprint/") + family.name).c_str(), Footprint)
+            ->Arg(family.number)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
+    tidewire::bench::KeepingReporter reporter;
+    tidewire::bench::RunAll(argc, argv, reporter);
+    int missed = 0;
+    for (const Family& family : kFamilies) {
+        missed += PrintFamily(reporter, family);
+    }
+    return missed == 0 ? 0 : 1;
 }
