@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "FlowFixture.h"
@@ -180,8 +181,18 @@ TEST_F(GsmFlow, TheSimsServiceCentreIsReadWhenTheHostAsksForTheCard) {
 }
 
 TEST_F(GsmFlow, AStopDuringInitialisationEndsTheWorkerBeforeTheNextCommand) {
-    // Every reply trickles in, so the stop surely arrives while the first command runs.
-    Engine().SetChunking(1, std::chrono::milliseconds(5));
+    // The worker's first wait, inside its first set-up command, lasts until the stop has been
+    // asked for, so the stop surely arrives while that command runs.
+    const std::thread::id host = std::this_thread::get_id();
+    std::atomic<bool> held{false};
+    Service().SetSleepFunction([&](uint32_t milliseconds) {
+        if (std::this_thread::get_id() != host && !held.exchange(true)) {
+            while (Service().running.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / kTimeDivisor));
+    });
     ASSERT_EQ(Start(), 1) << LastError();
     EXPECT_EQ(Service().StopService(), 1);
     EXPECT_EQ(Service().ServiceStarted(), 0);

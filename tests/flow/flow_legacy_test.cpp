@@ -3,8 +3,11 @@
 // longer texts accepted and then refused by the sending procedure).
 #include <dlfcn.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "FlowFixture.h"
 #include "tidewire_legacy.h"
@@ -59,8 +62,19 @@ class LegacyFlow : public FlowTest {
 };
 
 TEST_F(LegacyFlow, AStartRightAfterAStopIsRefusedUntilTheWorkerHasEnded) {
-    // The legacy set-up runs to its end even when stopped, so the worker is surely still busy
-    // when the second start comes.
+    // The worker is held in its first wait (inside its set-up) until the test lets it go, so
+    // the second start surely finds it still busy.
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+    const std::thread::id host = std::this_thread::get_id();
+    Service().SetSleepFunction([&](uint32_t milliseconds) {
+        if (std::this_thread::get_id() != host) {
+            std::unique_lock<std::mutex> hold(lock);
+            opened.wait(hold, [&] { return open; });
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / kTimeDivisor));
+    });
     ASSERT_EQ(Start(), 1) << LastError();
     EXPECT_EQ(Service().StopService(), 1);
     EXPECT_EQ(Service().ServiceStarted(), 0);
@@ -68,6 +82,11 @@ TEST_F(LegacyFlow, AStartRightAfterAStopIsRefusedUntilTheWorkerHasEnded) {
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");
     EXPECT_EQ(Service().SendMessage("refused", "5551234"), -1);
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");  // no text of its own
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        open = true;
+    }
+    opened.notify_all();
 
     // The stopped worker still finished its set-up, service centre included, then ended.
     EXPECT_TRUE(Eventually([&] { return !Service().started.load(); }));
