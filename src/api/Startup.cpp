@@ -105,8 +105,11 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         std::lock_guard<std::mutex> hold(queueLock);
         acceptingMessages_ = false;
     }
-    running.store(true);
+    // A worker that ended by itself, or after a stop that did not wait, clears `running` as its
+    // very last step, after `started`: it is waited for before `running` is set, or it would
+    // clear the flag of this start-up and leave a service that answered 1 but refuses to work.
     ReleaseFinishedWorker();
+    running.store(true);
     ClearLastError();
 
     try {
@@ -181,11 +184,11 @@ int32_t SmsService::StopService() {
         return 1;
     }
     running.store(false);
-    std::thread worker;
-    {
-        std::lock_guard<std::mutex> hold(threadLock_);
-        worker = std::move(workerThread);
-    }
+    // The thread lock is held until the worker has ended, so a stop from a second host thread
+    // waits for the same worker instead of finding no thread and returning while it still runs.
+    // The worker never takes this lock.
+    std::lock_guard<std::mutex> hold(threadLock_);
+    std::thread worker = std::move(workerThread);
     if (worker.joinable()) {
         if (worker.get_id() == std::this_thread::get_id()) {
             worker.detach();
