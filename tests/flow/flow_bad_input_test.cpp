@@ -6,7 +6,10 @@
 #include <atomic>
 #include <climits>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,12 +27,39 @@ std::string Text(ErrorText error) {
     return ErrorTextUtf8(error);
 }
 
+// A copy of a library under a path of its own, so a test gets a library object (and a service)
+// of its own: the other tests of this program load the shared one, and a library that has seen
+// a start keeps its last error and its results.
+std::string PrivateCopyOf(const char* library) {
+    char folder[] = "/tmp/tidewire-legacy-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        return "";
+    }
+    const std::string copy = std::string(folder) + "/libtidewire.so";
+    std::ifstream from(library, std::ios::binary);
+    std::ofstream to(copy, std::ios::binary);
+    to << from.rdbuf();
+    return to.good() ? copy : "";
+}
+
+// Loads a private copy of library; the copy's file is gone once it is loaded.
+void* LoadPrivateCopy(const char* library) {
+    const std::string path = PrivateCopyOf(library);
+    if (path.empty()) {
+        return nullptr;
+    }
+    void* const handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::remove(path.c_str());
+    std::remove(path.substr(0, path.rfind('/')).c_str());
+    return handle;
+}
+
 // --- Arguments, through the current edition's library ---------------------------------------
 
 class BadArguments : public testing::Test {
   protected:
     void SetUp() override {
-        handle_ = dlopen(TIDEWIRE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        handle_ = LoadPrivateCopy(TIDEWIRE_LIBRARY_PATH);
         ASSERT_NE(handle_, nullptr) << dlerror();
         Resolve(start_, "SMSStartServiceEx");
         Resolve(startOnPort_, "SMSStartService");
@@ -215,7 +245,7 @@ TEST_F(BadArguments, NullBuffersAndStrayIdsAreAnsweredWithoutTouchingAnything) {
 // --- The legacy edition's library, before any start ------------------------------------------
 
 TEST(LegacyBadArguments, IdleLibraryRefusesEverythingQuietly) {
-    void* handle = dlopen(TIDEWIRE_LEGACY_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* handle = LoadPrivateCopy(TIDEWIRE_LEGACY_LIBRARY_PATH);
     ASSERT_NE(handle, nullptr) << dlerror();
     using LegacyLastError = int32_t (*)(char*);
     const auto start =
