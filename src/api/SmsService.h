@@ -73,6 +73,8 @@ class SmsService {
     // answers, unsolicited lines) is purged first, so it cannot be read as part of this answer.
     void PurgeAndWrite(const char* text);
     void PurgeAndWrite(const uint8_t* bytes, size_t count);
+    // Writes ESC while a send may have left the module taking a message (see entryMayBeOpen_).
+    void CancelAbandonedEntry();
     // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
     bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
     // Asks the SIM for its service-centre number and keeps it in serviceCentre.
@@ -156,6 +158,11 @@ class SmsService {
     void Open870TextEntry(const char* number, char (&remnant)[128]);
 
     const Edition edition_;
+    // Set once a send has asked the module to take a message ("AT+CMGS") and cleared when the
+    // module's answer settled it. While set, the module may still be waiting for the text (its
+    // prompt came too late, the text was lost, the port failed in between) and would take the
+    // next commands as that text. Used only by the thread that talks to the port.
+    bool entryMayBeOpen_ = false;
     // Set once a start-up has succeeded; a message is accepted only then, so none is accepted
     // by a start-up in progress and then discarded by it. Guarded by queueLock.
     bool acceptingMessages_ = false;

@@ -18,11 +18,24 @@ void SmsService::PurgeAndWrite(const uint8_t* bytes, size_t count) {
     port.Write(bytes, static_cast<uint32_t>(count));
 }
 
+void SmsService::CancelAbandonedEntry() {
+    if (!entryMayBeOpen_ || !port.IsOpen()) {
+        return;
+    }
+    // A module that is not taking a message ignores ESC. The pause lets the line carry it
+    // before the purge that starts the next command. It is repeated before every command until
+    // the module answers one, for a module that was not listening when the first went out.
+    const uint8_t escape = 0x1B;
+    port.Write(&escape, 1);
+    Sleep(200);
+}
+
 bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
                                const char* errorToken) {
     if (!port.IsOpen()) {
         return false;
     }
+    CancelAbandonedEntry();
     PurgeAndWrite(command);
     ReplyBuffer reply;
     const int verdict = ReplyPoll(reply, PollPlan{200, 10}, [&](const ReplyBuffer& r) {
@@ -31,6 +44,9 @@ bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
         }
         return r.Contains(errorToken) ? 2 : 0;
     });
+    if (verdict != kPollLimit) {
+        entryMayBeOpen_ = false;  // it answers commands again
+    }
     return verdict == 1;
 }
 

@@ -6,6 +6,7 @@
 #include "api/SmsService.h"
 #include "codec/BoundedCopy.h"
 #include "codec/TextHex.h"
+#include "modem/ResultLines.h"
 
 namespace tidewire {
 
@@ -22,6 +23,25 @@ size_t FindChar(const char* data, size_t from, size_t end, char c) {
         }
     }
     return end;
+}
+
+// The first "20" of the answer that does not stand in an indication line: a "^BOOT:20..." or
+// "+CMTI: \"SM\",20" the module sent of its own accord before its answer is not the time stamp.
+size_t FindStamp(const ReplyBuffer& reply) {
+    const char* data = reply.Data();
+    for (size_t at = reply.Find("20"); at != ReplyBuffer::npos; at = reply.Find("20", at + 1)) {
+        size_t lineStart = at;
+        while (lineStart > 0 && data[lineStart - 1] != '\r' && data[lineStart - 1] != '\n') {
+            --lineStart;
+        }
+        if (!IsUnsolicitedLine(data + lineStart, reply.Length() - lineStart)) {
+            return at;
+        }
+        while (at + 1 < reply.Length() && data[at + 1] != '\r' && data[at + 1] != '\n') {
+            ++at;  // on to the end of the indication, so no line is walked twice
+        }
+    }
+    return ReplyBuffer::npos;
 }
 
 }  // namespace
@@ -54,7 +74,7 @@ bool SmsService::ReceiveCdmaMessages() {
     const char* data = reply.Data();
     const size_t end = reply.Length();
     // The time stamp 20yymmddhhmmss is the first "20" of the answer.
-    const size_t stamp = reply.Find("20");
+    const size_t stamp = FindStamp(reply);
     if (stamp == ReplyBuffer::npos || end - stamp < 38) {
         return true;
     }

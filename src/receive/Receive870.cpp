@@ -124,6 +124,7 @@ bool SmsService::Receive870Messages() {
     if (!port.IsOpen()) {
         return true;
     }
+    CancelAbandonedEntry();
     PurgeAndWrite("AT+CMGL=\"ALL\"\r");
 
     // One poll counter serves the listing and every read that follows it.
@@ -134,6 +135,9 @@ bool SmsService::Receive870Messages() {
         ReplyPoll(listing, listSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
     if (listed == kPollStopped) {
         return false;
+    }
+    if (listed != kPollLimit) {
+        entryMayBeOpen_ = false;  // it answers commands again
     }
     if (listed != kComplete) {
         return true;

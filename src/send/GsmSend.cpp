@@ -56,9 +56,11 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
     ReplyBuffer reply;
     PurgeAndWrite(command);
+    entryMayBeOpen_ = true;
     const int prompt = ReplyPoll(reply, PollPlan{200, 15},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
+        entryMayBeOpen_ = prompt != kRefused;
         return false;
     }
 
@@ -83,6 +85,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
         }
         return ok ? kRefused : 0;
     });
+    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
     return verdict == kConfirmed;
 }
 
@@ -149,9 +152,11 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpduLength);
     ReplyBuffer reply;
     PurgeAndWrite(command);
+    entryMayBeOpen_ = true;
     const int prompt = ReplyPoll(reply, PollPlan{300, 10},
                                  [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != kPrompt) {
+        entryMayBeOpen_ = prompt != kRefused;
         return false;
     }
 
@@ -167,6 +172,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
         }
         return r.Contains("OK") ? kRefused : 0;
     });
+    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
     return verdict == kConfirmed;
 }
 

@@ -46,6 +46,7 @@ void SmsService::Open870TextEntry(const char* number, char (&remnant)[128]) {
     std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
     std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
     PurgeAndWrite(command);
+    entryMayBeOpen_ = true;
     // This family takes the body without waiting for its prompt: the echo and the prompt are
     // thrown away unread by the purge before the body.
     Sleep(200);
@@ -69,6 +70,7 @@ bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
     const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, remnant, body, static_cast<size_t>(bodyLength), true);
     });
+    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
     return verdict == kConfirmed;
 }
 
@@ -104,6 +106,7 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
     const int verdict = ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, remnant, reinterpret_cast<const char*>(body), bodyLength, false);
     });
+    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
     return verdict == kConfirmed;
 }
 

@@ -1,6 +1,11 @@
 // The engine's fault switches and its controller's view: what the host sees when the module
 // misbehaves, and how a controller waits for and watches the line.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +16,7 @@
 
 #include "ControlConsole.h"
 #include "ModemEngine.h"
+#include "PtyModem.h"
 
 namespace tidewire::sim {
 namespace {
@@ -187,6 +193,85 @@ TEST(ControlConsole, ListsSentMessagesOnOneLineEach) {
               "log: 2 line(s)\n  AT+CMGF=1\n  AT+CMGS=\"5551234\"\n");
     console.Execute("clear log");
     EXPECT_TRUE(modem.CommandLog().empty());
+}
+
+TEST(ModemFaults, InterjectionStandsBeforeThePromptBetweenEntriesAndBetweenVerdictLines) {
+    ModemEngine modem(ModemConfig{666, 1, 30, false, true, "+8613800100500"});
+    for (const char* text : {"one", "two"}) {
+        IncomingMessage message;
+        message.sender = "+8613912345678";
+        message.textUtf8 = text;
+        ASSERT_TRUE(modem.Inject(message).stored);
+    }
+    modem.SetInterjection("^RSSI:12");
+    EXPECT_EQ(modem.Feed("AT+CMGS=19\r"), "\r\n^RSSI:12\r\n> ");
+    EXPECT_EQ(modem.Feed(kSubmitPdu + "\x1A"),
+              "\r\n^RSSI:12\r\n+CMGS: 1\r\n\r\n^RSSI:12\r\nOK\r\n");
+    const std::string listing = modem.Feed("AT+CMGL=4\r");
+    const std::string first = "+CMGL: 1,";
+    const std::string second = "\r\n^RSSI:12\r\n+CMGL: 2,";
+    ASSERT_NE(listing.find(first), std::string::npos) << listing;
+    EXPECT_NE(listing.find(second), std::string::npos) << listing;
+    EXPECT_EQ(listing.substr(listing.size() - 16), "\r\n^RSSI:12\r\nOK\r\n");
+    modem.SetInterjection("");
+    EXPECT_EQ(modem.Feed("AT\r"), kOk);
+
+    ModemEngine cdma(ModemConfig{860, 1, 30, false, true, "+8613800100500"});
+    cdma.SetInterjection("^BOOT:20952548,0,0,0,72");
+    EXPECT_EQ(cdma.Feed("AT\r"), "\r\n^BOOT:20952548,0,0,0,72\r\nOK\r\n");
+}
+
+TEST(ModemFaults, ConsoleSwitchesInterjectionAndLateReplies) {
+    ModemEngine modem;
+    ControlConsole console(modem, nullptr);
+    EXPECT_EQ(console.Execute("fault interject RING").output, "faults: interject=\"RING\"\n");
+    EXPECT_EQ(console.Execute("fault late 250").output, "faults: interject=\"RING\" late=250ms\n");
+    EXPECT_EQ(modem.Faults().replyDelay, milliseconds(250));
+    EXPECT_EQ(console.Execute("fault late -1").output,
+              "error: fault late needs milliseconds, 0 or more\n");
+    EXPECT_EQ(console.Execute("fault interject off").output, "faults: late=250ms\n");
+    EXPECT_EQ(console.Execute("fault clear").output, "faults: none\n");
+}
+
+// A late module holds each answer back, but keeps listening: two commands written at once are
+// both answered, in order, and neither before the delay.
+TEST(ModemFaults, LateRepliesComeNoSoonerThanTheDelayAndInOrder) {
+    ModemEngine modem(ModemConfig{666, 1, 30, false, true, "+8613800100500"});
+    PtyModem pty(modem);
+    pty.Start();
+    const int fd = open(pty.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    const milliseconds delay(300);
+    modem.SetReplyDelay(delay);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string commands = "AT\rAT+CPIN?\r";
+    ASSERT_EQ(write(fd, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+    const std::string expected = kOk + "\r\n+CPIN: READY\r\n" + kOk;
+    std::string collected;
+    auto firstByte = std::chrono::steady_clock::time_point::max();
+    const auto deadline = start + std::chrono::seconds(20);
+    while (collected.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
+        pollfd watch = {fd, POLLIN, 0};
+        if (poll(&watch, 1, 50) > 0) {
+            char buffer[256];
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got > 0) {
+                if (collected.empty()) {
+                    firstByte = std::chrono::steady_clock::now();
+                }
+                collected.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    close(fd);
+    pty.Stop();
+    EXPECT_EQ(collected, expected);
+    EXPECT_GE(firstByte - start, delay) << "an answer came before its delay";
+    EXPECT_TRUE(modem.WaitForCommand("AT+CPIN?", milliseconds(0)));
 }
 
 }  // namespace

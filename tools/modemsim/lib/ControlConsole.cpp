@@ -64,6 +64,12 @@ std::string DescribeFaults(const FaultSettings& f) {
     if (f.bytesPerSecond > 0) {
         text += " speed=" + std::to_string(f.bytesPerSecond) + "B/s";
     }
+    if (!f.interjection.empty()) {
+        text += " interject=\"" + EscapeForDisplay(f.interjection, true) + "\"";
+    }
+    if (f.replyDelay.count() > 0) {
+        text += " late=" + std::to_string(f.replyDelay.count()) + "ms";
+    }
     return text == "faults:" ? "faults: none" : text;
 }
 
@@ -150,6 +156,8 @@ std::string ControlConsole::Help() {
            "  fault garbage <bytes>|off        put bytes (\\r \\n \\xNN escapes) before "
            "replies\n"
            "  fault send-fail [on|off]         AT+CMGS ends in +CMS ERROR: 500\n"
+           "  fault interject <line>|off       an indication line inside every reply\n"
+           "  fault late <ms>                  hold every reply back (0: off)\n"
            "  fault no-sim [on|off]            no SIM card\n"
            "  fault hangup                     close the pty: the device disappears\n"
            "  fault unhangup                   a new pty (the link follows it)\n"
@@ -288,6 +296,18 @@ ControlConsole::Outcome ControlConsole::Fault(std::string_view arguments) {
             return Failure("fault speed needs bytes per second, 0 or more");
         }
         engine_.SetLineSpeed(*speed);
+        return Reply(DescribeFaults(engine_.Faults()));
+    }
+    if (name == "interject") {
+        engine_.SetInterjection(rest == "off" ? std::string() : UnescapeArgument(rest));
+        return Reply(DescribeFaults(engine_.Faults()));
+    }
+    if (name == "late") {
+        const auto delay = ParseInt(rest);
+        if (!delay || *delay < 0) {
+            return Failure("fault late needs milliseconds, 0 or more");
+        }
+        engine_.SetReplyDelay(std::chrono::milliseconds(*delay));
         return Reply(DescribeFaults(engine_.Faults()));
     }
     if (name == "garbage") {

@@ -262,7 +262,17 @@ std::string ModemEngine::FormatResult(const CommandResult& result) const {
 }
 
 std::string ModemEngine::Reply(const std::string& text) const {
-    return state_.faults.garbage + (state_.faults.lowerCaseReplies ? ToLowerAscii(text) : text);
+    std::string reply;
+    const std::string& line = state_.faults.interjection;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        reply.push_back(text[i]);
+        const bool lineBegins = text[i] == '\n' && i + 1 < text.size();
+        if (!line.empty() && lineBegins &&
+            std::string_view("+$>OE").find(text[i + 1]) != std::string_view::npos) {
+            reply += line + "\r\n";
+        }
+    }
+    return state_.faults.garbage + (state_.faults.lowerCaseReplies ? ToLowerAscii(reply) : reply);
 }
 
 bool ModemEngine::EchoOn() const {
@@ -510,6 +520,16 @@ void ModemEngine::SetChunking(std::size_t chunkBytes, std::chrono::milliseconds 
 void ModemEngine::SetLineSpeed(int bytesPerSecond) {
     const std::lock_guard<std::mutex> lock(mutex_);
     state_.faults.bytesPerSecond = bytesPerSecond < 0 ? 0 : bytesPerSecond;
+}
+
+void ModemEngine::SetInterjection(std::string indicationLine) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    state_.faults.interjection = std::move(indicationLine);
+}
+
+void ModemEngine::SetReplyDelay(std::chrono::milliseconds delay) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    state_.faults.replyDelay = delay.count() < 0 ? std::chrono::milliseconds(0) : delay;
 }
 
 void ModemEngine::SetSimPresent(bool present) {

@@ -72,6 +72,9 @@ class ModemEngine {
     void SetSendFailure(bool failSends);
     void SetChunking(std::size_t chunkBytes, std::chrono::milliseconds delay);
     void SetLineSpeed(int bytesPerSecond);
+    // See FaultSettings: a line put in the middle of every reply, and a delay of every reply.
+    void SetInterjection(std::string indicationLine);
+    void SetReplyDelay(std::chrono::milliseconds delay);
     void SetSimPresent(bool present);
     void SetServiceCentre(std::string number);
 

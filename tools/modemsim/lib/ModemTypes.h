@@ -109,6 +109,13 @@ struct FaultSettings {
     std::size_t chunkBytes = 0;           // 0: replies written whole
     std::chrono::milliseconds chunkDelay{0};
     int bytesPerSecond = 0;  // 0: as fast as the pty takes them
+    // An indication line (such as "^RSSI:12") put in the middle of every reply: before each of
+    // its lines that starts with '+', '$', '>' or a final result code. "": none.
+    std::string interjection;
+    // Every reply (echo included) and indication is held back this long before it goes out, as
+    // by a module that answers only after the host has given up waiting. The module goes on
+    // reading meanwhile; what it answers queues up behind.
+    std::chrono::milliseconds replyDelay{0};
 };
 
 }  // namespace tidewire::sim

@@ -290,6 +290,9 @@ void PtyModem::WriteReply(const std::string& bytes) {
         return;
     }
     const FaultSettings faults = engine_.Faults();
+    if (faults.replyDelay.count() > 0 && !Wait(static_cast<int>(faults.replyDelay.count()))) {
+        return;
+    }
     const std::size_t chunk = faults.chunkBytes > 0 ? faults.chunkBytes : bytes.size();
     for (std::size_t start = 0; start < bytes.size(); start += chunk) {
         if (start > 0 && !Wait(static_cast<int>(faults.chunkDelay.count()))) {
