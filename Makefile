@@ -16,6 +16,7 @@ BENCH_ARGS ?= --benchmark_min_time=0.1
 BENCH_PROGRAMS := codec_bench service_bench cadence_bench footprint_bench
 
 .PHONY: all demo test bench build deps-build deps-test test-plain test-windows test-asan test-tsan clean format
+.PHONY: fuzz fuzz-smoke fuzz-build
 
 all: build
 
@@ -76,8 +77,27 @@ bench: deps-build
 	if [ $$missed -ne 0 ]; then echo "make bench: a budget was missed (see MISSED above)"; exit 1; fi; \
 	echo "make bench: every budget held"
 
+# The fuzz targets under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang
+# 14), each run for FUZZ_SECONDS on a scratch copy of its stored corpus, one at a time; fails
+# when any target found something. fuzz-smoke is the short run for CI.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 15
+
+fuzz-build: deps-build
+	@./tools/scripts/ensure-packages.sh $(FUZZ_PACKAGES)
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DTIDEWIRE_FUZZ=ON -DTIDEWIRE_TESTS=OFF -DTIDEWIRE_TOOLS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+
+fuzz: fuzz-build
+	./fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	./fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SMOKE_SECONDS)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-bench build-win32 build-win64
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-bench build-win32 build-win64 build-fuzz

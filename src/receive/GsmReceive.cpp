@@ -1,5 +1,6 @@
 // Receiving on a GSM module: list the whole store in PDU mode, hand every decodable message to
 // the host, and delete each one only after its record is queued.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -25,6 +26,11 @@ namespace {
 constexpr int kListed = 1;
 constexpr int kRefused = 2;
 constexpr int kBufferFull = 3;
+
+// Indexes deleted in one walk that are remembered: more than a full answer buffer can list
+// (an entry takes well over 32 bytes). A walk that deletes more ends there and leaves the rest
+// of the store to the next cycle.
+constexpr size_t kMostDeletesPerWalk = 2048;
 
 // Reads a store index that runs up to a comma; false when there is none or it is absurdly long
 // (such an entry is left alone rather than deleted under a wrong index).
@@ -81,6 +87,8 @@ bool SmsService::ReceiveGsmMessages() {
     const size_t end = reply.Length();
     PduMessage message;
     std::memset(&message, 0, sizeof message);
+    int deleted[kMostDeletesPerWalk];
+    size_t deletedCount = 0;
     size_t cursor = 0;
     for (;;) {
         const size_t header = reply.Find("+CMGL:", cursor);
@@ -108,6 +116,16 @@ bool SmsService::ReceiveGsmMessages() {
         if (!indexed) {
             continue;
         }
+        // A listing that names an index twice (a module that repeated its answer) must not
+        // deliver that entry twice, nor delete the index again: by then a new message may sit
+        // under it, unread.
+        if (std::find(deleted, deleted + deletedCount, index) != deleted + deletedCount) {
+            cursor = lineEnd;
+            continue;
+        }
+        if (deletedCount == kMostDeletesPerWalk) {
+            return true;
+        }
         const int count = DecodeDeliverPdu(data + cursor, lineEnd - cursor, message);
         cursor = lineEnd;
         if (count <= 0) {
@@ -118,6 +136,7 @@ bool SmsService::ReceiveGsmMessages() {
         std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
         // A failed delete leaves the message in the store; it is listed and queued again.
         SendAtCommand(command, "OK", "ERROR");
+        deleted[deletedCount++] = index;
     }
 }
 

@@ -73,6 +73,24 @@ TEST_F(GsmReceiveTest, IndexesOfAnyLengthAreDeletedInListingOrder) {
     EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 2, 3, 4}));
 }
 
+TEST_F(GsmReceiveTest, IndexListedTwiceIsDeliveredAndDeletedOnce) {
+    // A module that repeats its listing names every index twice; a second delete could remove a
+    // message that arrived under that index after the first one, unread.
+    const std::string listing = Entry("3") + Entry("5");
+    ScriptStore({"\r\n" + listing + listing + "\r\nOK\r\n"});
+    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_EQ(TakeReceived().size(), 2u);
+    EXPECT_EQ(Deletes(), (Strings{"AT+CMGD=3\r", "AT+CMGD=5\r"}));
+    EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 2}));
+}
+
+TEST_F(GsmReceiveTest, UndecodableFirstListingOfAnIndexDoesNotHideItsSecond) {
+    ScriptStore({"\r\n" + Entry("4", "00ZZ") + Entry("4") + "\r\nOK\r\n"});
+    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_EQ(TakeReceived().size(), 1u);
+    EXPECT_EQ(Deletes(), Strings{"AT+CMGD=4\r"});
+}
+
 TEST_F(GsmReceiveTest, LowerCaseHexDecodesLikeUpperCase) {
     std::string lower = kHelloPdu;
     std::transform(lower.begin(), lower.end(), lower.begin(),

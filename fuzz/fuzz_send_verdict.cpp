@@ -1,0 +1,73 @@
+// The send procedures of every family on any answers, one reply of the script per written
+// block: a send is reported done only when the answer to the message itself carried the
+// module's confirmation ("+CMGS:" on GSM and type 870, "$006" or "$SMSMOACK" on 865 and 860),
+// and the number buffer stays terminated within its 32 bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FuzzHarness.h"
+
+namespace {
+
+using namespace tidewire;
+using tidewire::fuzz::Require;
+
+struct Procedure {
+    int32_t family;
+    bool (SmsService::*send)(const char*, char (&)[32]);
+    const char* text;
+    const char* confirmation;
+};
+
+const Procedure kProcedures[] = {
+    {kModuleGsm, &SmsService::SendGsmText, "Look: OK\r\nERROR, no error", "+CMGS:"},
+    {kModuleGsm, &SmsService::SendGsmPdu, "\xE4\xBD\xA0\xE5\xA5\xBD OK", "+CMGS:"},
+    {kModule870, &SmsService::Send870Ascii, "+CMGS: 1\r\nOK", "+CMGS:"},
+    {kModule870, &SmsService::Send870Unicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "+CMGS:"},
+    {kModule860, &SmsService::SendCdmaAscii, "$SMSMOACK? no", "$SMSMOACK"},
+    {kModule865, &SmsService::SendCdmaAscii, "$006 is not an answer", "$006"},
+    {kModule860, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$SMSMOACK"},
+    {kModule865, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$006"},
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const tidewire::fuzz::ModemScript script(data, size);
+    const Procedure& procedure =
+        kProcedures[(script.Option(0) ? 1 : 0) + (script.Option(1) ? 2 : 0) +
+                    (script.Option(2) ? 4 : 0)];
+    tidewire::fuzz::ScriptedService scripted(procedure.family);
+    SmsService& service = scripted.service;
+    std::strcpy(service.serviceCentre, "+8613800100500");
+
+    // Every written block is answered by the next reply of the script; the last one answered
+    // belongs to the block that carried the message.
+    size_t answered = 0;
+    std::string lastAnswer;
+    scripted.modem->OnWrite([&](const std::string&, ScriptedSerialDevice& line) {
+        lastAnswer = script.Reply(answered);
+        line.Arrive(script.Pieces(answered++));
+    });
+
+    char number[32] = {};
+    std::strcpy(number, "13800138000");
+    const bool sent = (service.*procedure.send)(procedure.text, number);
+    Require(std::memchr(number, '\0', sizeof number) != nullptr, "number not terminated");
+    if (sent) {
+        // The text echoed back holds the token too; the message's own answer must hold more
+        // than that echo, so the token is looked for once the echo is removed.
+        std::string answer = tidewire::fuzz::UpperCased(lastAnswer);
+        const std::string echo = tidewire::fuzz::UpperCased(procedure.text);
+        const size_t echoAt = answer.find(echo);
+        if (echoAt != std::string::npos) {
+            answer.erase(echoAt, echo.size());
+        }
+        Require(answer.find(procedure.confirmation) != std::string::npos,
+                "send reported done without the module's confirmation");
+    }
+    return 0;
+}
