@@ -34,11 +34,11 @@ build: deps-build
 demo: build
 	./$(BUILD)/tools/tidewire-demo
 
-# Every layer in the normal build, the Windows DLLs under Wine, then the whole suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded layers under
-# ThreadSanitizer.
-test: deps-test test-plain test-windows test-asan test-tsan
-	@echo "make test: all layers passed (plain, windows under wine, asan+ubsan, tsan)"
+# Every layer in the normal build (the stored fuzz corpora replayed among them), the Windows
+# DLLs under Wine, then the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the threaded layers under ThreadSanitizer, and each fuzz target briefly under libFuzzer.
+test: deps-test test-plain test-windows test-asan test-tsan fuzz-smoke
+	@echo "make test: all layers passed (plain, windows under wine, asan+ubsan, tsan, fuzz)"
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
