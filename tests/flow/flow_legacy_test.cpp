@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,15 +64,19 @@ class LegacyFlow : public FlowTest {
 
 TEST_F(LegacyFlow, AStartRightAfterAStopIsRefusedUntilTheWorkerHasEnded) {
     // The worker is held in its first wait (inside its set-up) until the test lets it go, so
-    // the second start surely finds it still busy.
-    std::mutex lock;
-    std::condition_variable opened;
-    bool open = false;
+    // the second start surely finds it still busy. The gate lives as long as the service's wait
+    // function: the service's later workers outlive this test's body.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable opened;
+        bool open = false;
+    };
+    const auto gate = std::make_shared<Gate>();
     const std::thread::id host = std::this_thread::get_id();
-    Service().SetSleepFunction([&](uint32_t milliseconds) {
+    Service().SetSleepFunction([gate, host](uint32_t milliseconds) {
         if (std::this_thread::get_id() != host) {
-            std::unique_lock<std::mutex> hold(lock);
-            opened.wait(hold, [&] { return open; });
+            std::unique_lock<std::mutex> hold(gate->lock);
+            gate->opened.wait(hold, [&] { return gate->open; });
         }
         std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / kTimeDivisor));
     });
@@ -83,10 +88,10 @@ TEST_F(LegacyFlow, AStartRightAfterAStopIsRefusedUntilTheWorkerHasEnded) {
     EXPECT_EQ(Service().SendMessage("refused", "5551234"), -1);
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");  // no text of its own
     {
-        std::lock_guard<std::mutex> hold(lock);
-        open = true;
+        std::lock_guard<std::mutex> hold(gate->lock);
+        gate->open = true;
     }
-    opened.notify_all();
+    gate->opened.notify_all();
 
     // The stopped worker still finished its set-up, service centre included, then ended.
     EXPECT_TRUE(Eventually([&] { return !Service().started.load(); }));
