@@ -48,8 +48,11 @@ class FlowTest : public testing::Test {
         });
     }
 
+    // The service goes first, which waits for its worker: a legacy stop does not, and a worker
+    // still running would call a wait function that uses the derived fixture's members.
     void TearDown() override {
         service_->StopService();
+        service_.reset();
         modem_->Stop();
     }
 
