@@ -370,25 +370,6 @@ class ModelModule {
     std::mt19937 random_{20240512u};
 };
 
-// Holds the worker at its first rest until the test has queued and armed what it wants.
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard<std::mutex> hold(lock_);
-        open_ = true;
-        opened_.notify_all();
-    }
-    void Pass() {
-        std::unique_lock<std::mutex> hold(lock_);
-        opened_.wait_for(hold, kDeadline, [this] { return open_; });
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    bool open_ = false;
-};
-
 class FaultTest : public ScriptedServiceTest {
   protected:
     FaultTest() {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -68,6 +69,26 @@ inline bool Eventually(const std::function<bool()>& condition) {
     }
     return true;
 }
+
+// Holds the worker at its first rest until the test has queued and armed what it wants, so a
+// cycle sees everything at once; the deadline only guards against a hang.
+class Gate {
+  public:
+    void Open() {
+        std::lock_guard<std::mutex> hold(lock_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    void Pass() {
+        std::unique_lock<std::mutex> hold(lock_);
+        opened_.wait_for(hold, kDeadline, [this] { return open_; });
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
 
 constexpr const char* kDevicePath = "/dev/scripted";
 

@@ -17,25 +17,6 @@ namespace {
 
 constexpr const char* kChineseText = "\xE4\xB8\xAD\xE6\x96\x87";  // U+4E2D U+6587
 
-// Holds the worker at its first rest until the test has queued what it wants sent together.
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard<std::mutex> hold(lock_);
-        open_ = true;
-        opened_.notify_all();
-    }
-    void Pass() {
-        std::unique_lock<std::mutex> hold(lock_);
-        opened_.wait_for(hold, kDeadline, [this] { return open_; });
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    bool open_ = false;
-};
-
 class WorkerTest : public ScriptedServiceTest {
   protected:
     WorkerTest() {

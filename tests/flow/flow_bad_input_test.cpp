@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FlowFixture.h"
+#include "LoadedLibraryFixture.h"
 #include "api/ErrorTexts.h"
 #include "tidewire.h"
 
@@ -56,61 +57,13 @@ void* LoadPrivateCopy(const char* library) {
 
 // --- Arguments, through the current edition's library ---------------------------------------
 
-class BadArguments : public testing::Test {
+class BadArguments : public LoadedLibraryTest {
   protected:
-    void SetUp() override {
-        handle_ = LoadPrivateCopy(TIDEWIRE_LIBRARY_PATH);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        Resolve(start_, "SMSStartServiceEx");
-        Resolve(startOnPort_, "SMSStartService");
-        Resolve(stop_, "SMSStopSerice");
-        Resolve(started_, "SMSSeviceStarted");
-        Resolve(send_, "SMSSendMessage");
-        Resolve(report_, "SMSReport");
-        Resolve(query_, "SMSQuery");
-        Resolve(next_, "SMSGetNextMessage");
-        Resolve(lastError_, "SMSGetLastError");
-        modem_.Start();
-    }
-
-    void TearDown() override {
-        if (stop_ != nullptr) {
-            stop_();
-        }
-        modem_.Stop();
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-
-    template <class F>
-    void Resolve(F& function, const char* name) {
-        function = reinterpret_cast<F>(dlsym(handle_, name));
-        ASSERT_NE(function, nullptr) << name;
-    }
-
-    std::string LastError() {
-        char text[1024] = {};
-        const int32_t length = lastError_(text, sizeof text - 1);
-        return std::string(text, static_cast<size_t>(length));
-    }
+    void* Load() override { return LoadPrivateCopy(TIDEWIRE_LIBRARY_PATH); }
 
     int32_t StartOnModem(const char* serviceCentre) {
         return start_(modem_.DevicePath().c_str(), 115200, 2, 8, 0, 0, serviceCentre);
     }
-
-    void* handle_ = nullptr;
-    decltype(&SMSStartServiceEx) start_ = nullptr;
-    decltype(&SMSStartService) startOnPort_ = nullptr;
-    decltype(&SMSStopSerice) stop_ = nullptr;
-    decltype(&SMSSeviceStarted) started_ = nullptr;
-    decltype(&SMSSendMessage) send_ = nullptr;
-    decltype(&SMSReport) report_ = nullptr;
-    decltype(&SMSQuery) query_ = nullptr;
-    decltype(&SMSGetNextMessage) next_ = nullptr;
-    decltype(&SMSGetLastError) lastError_ = nullptr;
-    sim::ModemEngine engine_;
-    sim::PtyModem modem_{engine_};
 };
 
 const std::string kMegabyte(1 << 20, 'a');

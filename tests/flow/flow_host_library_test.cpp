@@ -10,63 +10,12 @@
 #include <vector>
 
 #include "FlowFixture.h"
-#include "tidewire.h"
+#include "LoadedLibraryFixture.h"
 
 namespace tidewire {
 namespace {
 
-class HostLibrary : public testing::Test {
-  protected:
-    void SetUp() override {
-        handle_ = dlopen(TIDEWIRE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        Resolve(start_, "SMSStartServiceEx");
-        Resolve(startOnPort_, "SMSStartService");
-        Resolve(stop_, "SMSStopSerice");
-        Resolve(started_, "SMSSeviceStarted");
-        Resolve(send_, "SMSSendMessage");
-        Resolve(report_, "SMSReport");
-        Resolve(query_, "SMSQuery");
-        Resolve(next_, "SMSGetNextMessage");
-        Resolve(lastError_, "SMSGetLastError");
-        modem_.Start();
-    }
-
-    void TearDown() override {
-        if (stop_ != nullptr) {
-            stop_();
-        }
-        modem_.Stop();
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-
-    template <class F>
-    void Resolve(F& function, const char* name) {
-        function = reinterpret_cast<F>(dlsym(handle_, name));
-        ASSERT_NE(function, nullptr) << name;
-    }
-
-    std::string LastError() {
-        char text[1024] = {};
-        const int32_t length = lastError_(text, sizeof text - 1);
-        return std::string(text, static_cast<size_t>(length));
-    }
-
-    void* handle_ = nullptr;
-    decltype(&SMSStartServiceEx) start_ = nullptr;
-    decltype(&SMSStartService) startOnPort_ = nullptr;
-    decltype(&SMSStopSerice) stop_ = nullptr;
-    decltype(&SMSSeviceStarted) started_ = nullptr;
-    decltype(&SMSSendMessage) send_ = nullptr;
-    decltype(&SMSReport) report_ = nullptr;
-    decltype(&SMSQuery) query_ = nullptr;
-    decltype(&SMSGetNextMessage) next_ = nullptr;
-    decltype(&SMSGetLastError) lastError_ = nullptr;
-    sim::ModemEngine engine_;
-    sim::PtyModem modem_{engine_};
-};
+using HostLibrary = LoadedLibraryTest;
 
 TEST_F(HostLibrary, EveryExportAnswersSafelyBeforeAnyStart) {
     char buffer[1024];
