@@ -58,13 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool sent = (service.*procedure.send)(procedure.text, number);
     Require(std::memchr(number, '\0', sizeof number) != nullptr, "number not terminated");
     if (sent) {
-        // The text echoed back holds the token too; the message's own answer must hold more
-        // than that echo, so the token is looked for once the echo is removed.
+        // The text echoed back holds the token too; when the answer opens with that echo, the
+        // message's own answer must hold more than it, so the token is looked for once the echo
+        // is removed. Behind other bytes the same text is no echo: a module that puts line
+        // noise before "+CMGS: 1" and "OK" lines has confirmed the message.
         std::string answer = tidewire::fuzz::UpperCased(lastAnswer);
         const std::string echo = tidewire::fuzz::UpperCased(procedure.text);
-        const size_t echoAt = answer.find(echo);
-        if (echoAt != std::string::npos) {
-            answer.erase(echoAt, echo.size());
+        const size_t opening = answer.find_first_not_of("\r\n ");
+        if (opening != std::string::npos && answer.compare(opening, echo.size(), echo) == 0) {
+            answer.erase(opening, echo.size());
         }
         Require(answer.find(procedure.confirmation) != std::string::npos,
                 "send reported done without the module's confirmation");
