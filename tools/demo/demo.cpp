@@ -3,7 +3,6 @@
 // the library by file name, starts the service, sends an ASCII and a Chinese message, lets the
 // simulated network deliver a message, and prints every step together with the module's
 // traffic.
-#include <dlfcn.h>
 
 #include <chrono>
 #include <clocale>
@@ -17,6 +16,7 @@
 
 #include "ModemEngine.h"
 #include "PtyModem.h"
+#include "cli/TidewireLibrary.h"
 #include "tidewire.h"
 
 namespace {
@@ -88,49 +88,6 @@ std::string Readable(std::string_view bytes) {
     }
     return out;
 }
-
-// The library's exports, resolved by name as a host resolves them.
-struct Library {
-    void* handle = nullptr;
-    decltype(&SMSStartServiceEx) startServiceEx = nullptr;
-    decltype(&SMSStopSerice) stopService = nullptr;
-    decltype(&SMSSeviceStarted) serviceStarted = nullptr;
-    decltype(&SMSSendMessage) sendMessage = nullptr;
-    decltype(&SMSReport) report = nullptr;
-    decltype(&SMSQuery) query = nullptr;
-    decltype(&SMSGetNextMessage) getNextMessage = nullptr;
-    decltype(&SMSGetLastError) getLastError = nullptr;
-
-    template <class F>
-    bool Resolve(F& function, const char* name) {
-        function = reinterpret_cast<F>(dlsym(handle, name));
-        if (function == nullptr) {
-            std::fprintf(stderr, "the library has no export %s\n", name);
-        }
-        return function != nullptr;
-    }
-
-    bool Load(const char* path) {
-        handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
-            return false;
-        }
-        return Resolve(startServiceEx, "SMSStartServiceEx") &&
-               Resolve(stopService, "SMSStopSerice") &&
-               Resolve(serviceStarted, "SMSSeviceStarted") &&
-               Resolve(sendMessage, "SMSSendMessage") && Resolve(report, "SMSReport") &&
-               Resolve(query, "SMSQuery") && Resolve(getNextMessage, "SMSGetNextMessage") &&
-               Resolve(getLastError, "SMSGetLastError");
-    }
-
-    std::string LastError() const {
-        char text[1024];
-        const int32_t length = getLastError(text, sizeof text - 1);
-        text[length] = '\0';
-        return length == 0 ? std::string("(empty)") : std::string(text);
-    }
-};
 
 constexpr const char* kUsage =
     "usage: tidewire-demo [--family 666|870|860|865] [LIBRARY]\n"
@@ -256,8 +213,10 @@ int main(int argc, char** argv) {
     Say("simulated module \"" + engine.ModelText() + "\" is on a pseudo-terminal");
     Say("device: " + modem.DevicePath());
 
-    Library library;
-    if (!library.Load(libraryPath)) {
+    tidewire::cli::TidewireLibrary library;
+    std::string loadError;
+    if (!library.Load(libraryPath, loadError)) {
+        std::fprintf(stderr, "%s\n", loadError.c_str());
         return 1;
     }
     Say(std::string("loaded ") + libraryPath + " by file name; its exports resolved by name");
@@ -318,7 +277,8 @@ int main(int argc, char** argv) {
     }
     Say(StoreAfterReceiving(options->family, engine.StoreCount()));
 
-    Say("SMSGetLastError: " + library.LastError());
+    const std::string lastError = library.LastError();
+    Say("SMSGetLastError: " + (lastError.empty() ? std::string("(empty)") : lastError));
     library.stopService();
     Say("SMSStopSerice returned; SMSSeviceStarted() = " +
         std::to_string(static_cast<int>(library.serviceStarted())));
