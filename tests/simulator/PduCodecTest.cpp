@@ -176,6 +176,29 @@ TEST(DeliverBuilder, LongSevenBitTextIsSplitWithConcatenationHeaders) {
     EXPECT_EQ(joined, text);
 }
 
+TEST(DeliverBuilder, SixteenBitReferenceTakesASevenOctetHeaderAnd152SeptetsAPart) {
+    const std::string text = Repeat("0123456789", 20);
+    DeliverOptions options;
+    options.concatReference = 0x1234;
+    options.sixteenBitReference = true;
+    const auto pdus = BuildDeliverPdus(FromChinaMobile(text), options);
+    ASSERT_EQ(pdus.size(), 2u);
+    // 160 septets: eight for the 7-octet header (no fill bits needed), 152 of text.
+    const std::size_t udl = kHeaderToPid.size() + 2 + kTimestamp.size();
+    EXPECT_EQ(pdus[0].substr(udl, 16),
+              "A0060804"
+              "12340201");
+    const auto first = DecodeDeliverPdu(pdus[0]);
+    const auto second = DecodeDeliverPdu(pdus[1]);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(*first->userData.concat, (ConcatInfo{0x1234, 2, 1}));
+    EXPECT_EQ(first->userData.textUtf8, text.substr(0, 152));
+    EXPECT_EQ(second->userData.textUtf8, text.substr(152));
+
+    options.sixteenBitReference = false;
+    EXPECT_THROW(BuildDeliverPdus(FromChinaMobile(text), options), std::invalid_argument);
+}
+
 TEST(DeliverBuilder, TextOfExactlyOneMessageStaysWhole) {
     EXPECT_EQ(BuildDeliverPdus(FromChinaMobile(std::string(160, 'a'))).size(), 1u);
     EXPECT_EQ(BuildDeliverPdus(FromChinaMobile(std::string(161, 'a'))).size(), 2u);
