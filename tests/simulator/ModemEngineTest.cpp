@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "ControlConsole.h"
+#include "DeliverPdu.h"
 #include "ModemEngine.h"
 
 namespace tidewire::sim {
@@ -375,6 +378,37 @@ TEST_F(GsmModule, NewMessageIndicationWaitsForAnIdleLine) {
     Send("GF?\r");
     EXPECT_EQ(modem.TakeUnsolicited(), "\r\n+CMTI: \"ME\",2\r\n");
     EXPECT_EQ(modem.TakeUnsolicited(), "");
+}
+
+TEST_F(GsmModule, ChosenPartsOfALongTextArriveInTheirOrderAndAMissingOneLater) {
+    std::string text;
+    for (int i = 0; text.size() < 400; ++i) {
+        text += "Sentence " + std::to_string(i) + " of a long message.";
+    }
+    ControlConsole console(modem, nullptr);
+    // The third part first, then the first; the second is lost on the way.
+    EXPECT_EQ(console.Execute("inject-parts --ref 42 +8613912345678 3,1 " + text).output,
+              "stored at 1,2 ref=42 parts=3\n");
+    EXPECT_EQ(console.Execute("inject-parts +8613912345678 4 " + text).output,
+              "error: the text has 3 parts, not a part 4\n");
+    EXPECT_EQ(console.Execute("inject-parts +8613912345678 1 short").output,
+              "error: the text fits one message: it has no parts to choose from\n");
+    // It turns up later, under the same reference.
+    EXPECT_EQ(console.Execute("inject-parts --ref 42 +8613912345678 2 " + text).output,
+              "stored at 3 ref=42 parts=3\n");
+
+    std::map<int, std::string> partsBySequence;
+    std::vector<int> sequenceByIndex;
+    for (const StoredMessage& stored : modem.StoreContents()) {
+        const auto fields = DecodeDeliverPdu(stored.pduHex);
+        ASSERT_TRUE(fields && fields->userData.concat) << stored.pduHex;
+        EXPECT_EQ(fields->userData.concat->reference, 42);
+        EXPECT_EQ(fields->userData.concat->total, 3);
+        sequenceByIndex.push_back(fields->userData.concat->sequence);
+        partsBySequence[fields->userData.concat->sequence] = fields->userData.textUtf8;
+    }
+    EXPECT_EQ(sequenceByIndex, (std::vector<int>{3, 1, 2}));
+    EXPECT_EQ(partsBySequence[1] + partsBySequence[2] + partsBySequence[3], text);
 }
 
 TEST_F(GsmModule, ResetRestoresSettingsButKeepsTheStore) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
+#include <vector>
 
 #include "DeliverPdu.h"
 #include "HexText.h"
@@ -35,6 +37,14 @@ std::optional<bool> OnOff(std::string_view word) {
         return false;
     }
     return std::nullopt;
+}
+
+std::string IndexList(const std::vector<int>& indexes) {
+    std::string list;
+    for (const int index : indexes) {
+        list += (list.empty() ? "" : ",") + std::to_string(index);
+    }
+    return list;
 }
 
 std::string DescribeFaults(const FaultSettings& f) {
@@ -136,6 +146,9 @@ std::string ControlConsole::Help() {
            "  inject-8bit <sender> <text...>   the same, the text's bytes as 8-bit data\n"
            "  inject-alpha <name> <text...>    from an alphanumeric sender (at most 11 "
            "characters)\n"
+           "  inject-parts [--ucs2|--gsm7] [--ref16] [--ref <n>] <sender> <order> <text...>\n"
+           "                                   deliver chosen parts of a long text in the "
+           "order given (e.g. 3,1)\n"
            "  inject-pdu <hex>                 store an SMS-DELIVER PDU (service-centre part "
            "first)\n"
            "  inject-raw <hex>                 store any hex as a PDU, unchecked\n"
@@ -180,6 +193,9 @@ ControlConsole::Outcome ControlConsole::Execute(std::string_view line) {
         }
         if (verb == "help") {
             return {Help(), false};
+        }
+        if (verb == "inject-parts") {
+            return InjectParts(arguments);
         }
         if (verb.substr(0, 6) == "inject") {
             return Inject(verb, arguments);
@@ -253,11 +269,57 @@ ControlConsole::Outcome ControlConsole::Inject(std::string_view verb, std::strin
     if (!result.stored) {
         return Failure(result.error);
     }
-    std::string indexes;
-    for (const int index : result.indexes) {
-        indexes += (indexes.empty() ? "" : ",") + std::to_string(index);
+    return Reply("stored at " + IndexList(result.indexes));
+}
+
+ControlConsole::Outcome ControlConsole::InjectParts(std::string_view arguments) {
+    IncomingMessage message;
+    PartSelection selection;
+    // Options first, then the sender, the parts and the text (which may itself hold "--").
+    std::pair<std::string_view, std::string_view> next = SplitWord(arguments);
+    for (; next.first.substr(0, 2) == "--"; next = SplitWord(next.second)) {
+        const std::string_view word = next.first;
+        if (word == "--ucs2") {
+            message.coding = TextCoding::Ucs2;
+        } else if (word == "--gsm7") {
+            message.coding = TextCoding::Gsm7;
+        } else if (word == "--ref16") {
+            selection.sixteenBitReference = true;
+        } else if (word == "--ref") {
+            const auto [value, after] = SplitWord(next.second);
+            selection.reference = ParseInt(value);
+            if (!selection.reference) {
+                return Failure("--ref needs a number");
+            }
+            next.second = after;
+        } else {
+            return Failure("inject-parts knows --ucs2, --gsm7, --ref16 and --ref <n>, not " +
+                           std::string(word));
+        }
     }
-    return Reply("stored at " + indexes);
+    const std::string_view sender = next.first;
+    const auto [order, text] = SplitWord(next.second);
+    if (sender.empty() || order.empty()) {
+        return Failure("inject-parts needs a sender, the parts (such as 3,1) and a text");
+    }
+    for (std::string_view list = order; !list.empty();) {
+        const std::size_t comma = list.find(',');
+        const auto part = ParseInt(list.substr(0, comma));
+        if (!part) {
+            return Failure("the parts are numbers from 1 separated by commas, such as 3,1");
+        }
+        selection.order.push_back(*part);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    message.sender = std::string(sender);
+    message.textUtf8 = UnescapeArgument(text);
+    const InjectResult result = engine_.InjectParts(message, selection);
+    if (!result.stored) {
+        return Failure(result.error);
+    }
+    return Reply("stored at " + IndexList(result.indexes) +
+                 " ref=" + std::to_string(result.concatReference) +
+                 " parts=" + std::to_string(result.partCount));
 }
 
 ControlConsole::Outcome ControlConsole::Fault(std::string_view arguments) {

@@ -335,6 +335,58 @@ InjectResult ModemEngine::Inject(const IncomingMessage& message) {
     return result;
 }
 
+InjectResult ModemEngine::InjectParts(const IncomingMessage& message,
+                                      const PartSelection& selection) {
+    InjectResult result;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const int widest = selection.sixteenBitReference ? 0xFFFF : 0xFF;
+        const int reference = selection.reference.value_or(state_.nextConcatReference);
+        if (reference < 0 || reference > widest) {
+            result.error = "a concatenation reference is 0 to " + std::to_string(widest) +
+                           (selection.sixteenBitReference ? " (16 bits)" : " (8 bits)");
+            return result;
+        }
+        DeliverOptions options;
+        options.concatReference = static_cast<std::uint16_t>(reference);
+        options.sixteenBitReference = selection.sixteenBitReference;
+        std::vector<std::string> parts;
+        try {
+            parts = family_->BuildDelivery(message, options);
+        } catch (const std::invalid_argument& error) {
+            result.error = error.what();
+            return result;
+        }
+        if (parts.size() < 2) {
+            result.error = "the text fits one message: it has no parts to choose from";
+            return result;
+        }
+        if (selection.order.empty()) {
+            result.error = "no part chosen";
+            return result;
+        }
+        std::vector<std::string> chosen;
+        for (const int part : selection.order) {
+            if (part < 1 || part > static_cast<int>(parts.size())) {
+                result.error = "the text has " + std::to_string(parts.size()) +
+                               " parts, not a part " + std::to_string(part);
+                return result;
+            }
+            chosen.push_back(parts[static_cast<std::size_t>(part - 1)]);
+        }
+        if (!selection.reference) {
+            state_.nextConcatReference = (state_.nextConcatReference + 1) % 256;
+        }
+        result = StoreLocked(chosen);
+        result.concatReference = reference;
+        result.partCount = static_cast<int>(parts.size());
+    }
+    if (result.stored) {
+        Notify();
+    }
+    return result;
+}
+
 InjectResult ModemEngine::InjectPdu(std::string_view hex, bool requireDeliver) {
     std::string cleaned;
     for (const char c : hex) {

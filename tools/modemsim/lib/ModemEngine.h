@@ -40,6 +40,10 @@ class ModemEngine {
 
     // --- Messages ---
     InjectResult Inject(const IncomingMessage& message);
+    // Chosen parts of a long text, each delivered on its own in the order given (indexes in
+    // that order). Refuses a text that fits one message, a part the text does not have and a
+    // reference wider than its element; stores every chosen part or none.
+    InjectResult InjectParts(const IncomingMessage& message, const PartSelection& selection);
     // A PDU as a module lists it (service-centre part first). With requireDeliver off any hex
     // is stored as it is, to see how a host copes with a damaged or foreign PDU.
     InjectResult InjectPdu(std::string_view hex, bool requireDeliver = true);

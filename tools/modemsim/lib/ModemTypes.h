@@ -69,6 +69,16 @@ struct SentMessage {
     std::optional<ConcatInfo> concat;  // PDU mode only, when a header carries it
 };
 
+// Which parts of a long text the network delivers, and in what order: each part number (from
+// 1) as its own delivery, so parts may come out of order, twice, or not at all.
+struct PartSelection {
+    std::vector<int> order;
+    bool sixteenBitReference = false;  // information element 08 instead of 00
+    // The module's running reference (the one every long delivery counts up) when absent;
+    // the same reference again delivers parts of an earlier message.
+    std::optional<int> reference;
+};
+
 // Message status in the store, numbered as in the PDU-mode listing.
 enum class MessageStatus { ReceivedUnread = 0, ReceivedRead = 1, StoredUnsent = 2, StoredSent = 3 };
 
@@ -81,8 +91,11 @@ struct StoredMessage {
 // Result of putting a message into the store: every part or none.
 struct InjectResult {
     bool stored = false;
-    std::vector<int> indexes;  // one per part, in part order
+    std::vector<int> indexes;  // one per part, in part order (in delivery order for parts)
     std::string error;         // why nothing was stored
+    // InjectParts only: the concatenation reference used and the number of parts of the text.
+    int concatReference = 0;
+    int partCount = 0;
 };
 
 enum class TrafficDirection { HostToModem, ModemToHost };
