@@ -1,12 +1,15 @@
 #include "ControlConsole.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "DeliverPdu.h"
 #include "HexText.h"
+#include "StatusReportPdu.h"
 
 namespace tidewire::sim {
 
@@ -45,6 +48,11 @@ std::string IndexList(const std::vector<int>& indexes) {
         list += (list.empty() ? "" : ",") + std::to_string(index);
     }
     return list;
+}
+
+// A TP-Status as it is written in the standard's tables: 0x00, 0x41.
+std::string StatusOctet(std::uint8_t status) {
+    return "0x" + BytesToHex(Bytes{status});
 }
 
 std::string DescribeFaults(const FaultSettings& f) {
@@ -150,8 +158,14 @@ std::string ControlConsole::Help() {
            "                                   deliver chosen parts of a long text in the "
            "order given (e.g. 3,1)\n"
            "  inject-pdu <hex>                 store an SMS-DELIVER PDU (service-centre part "
-           "first)\n"
+           "first);\n"
+           "                                   an SMS-STATUS-REPORT goes where AT+CNMI sends "
+           "reports\n"
            "  inject-raw <hex>                 store any hex as a PDU, unchecked\n"
+           "  report delivered|failed|expired|<TP-ST>\n"
+           "                                   the outcome of requested status reports (TP-ST "
+           "as 0xNN or decimal)\n"
+           "  report-delay <ms>                how long after a send the status report comes\n"
            "  sent                             list the messages the host sent\n"
            "  store                            list the message store\n"
            "  log                              list the command lines received\n"
@@ -200,6 +214,9 @@ ControlConsole::Outcome ControlConsole::Execute(std::string_view line) {
         if (verb.substr(0, 6) == "inject") {
             return Inject(verb, arguments);
         }
+        if (verb == "report" || verb == "report-delay") {
+            return Report(verb, arguments);
+        }
         if (verb == "sent") {
             return {ListSent(), false};
         }
@@ -244,6 +261,9 @@ ControlConsole::Outcome ControlConsole::Inject(std::string_view verb, std::strin
         const InjectResult result = engine_.InjectPdu(arguments, verb == "inject-pdu");
         if (!result.stored) {
             return Failure(result.error);
+        }
+        if (result.routedToHost) {
+            return Reply("indicated as +CDS");
         }
         return Reply("stored at " + std::to_string(result.indexes.front()));
     }
@@ -320,6 +340,37 @@ ControlConsole::Outcome ControlConsole::InjectParts(std::string_view arguments) 
     return Reply("stored at " + IndexList(result.indexes) +
                  " ref=" + std::to_string(result.concatReference) +
                  " parts=" + std::to_string(result.partCount));
+}
+
+ControlConsole::Outcome ControlConsole::Report(std::string_view verb, std::string_view arguments) {
+    if (verb == "report-delay") {
+        const auto delay = ParseInt(arguments);
+        if (!delay || *delay < 0) {
+            return Failure("report-delay needs milliseconds, 0 or more");
+        }
+        engine_.SetStatusReportDelay(std::chrono::milliseconds(*delay));
+        return Reply("status reports " + std::to_string(*delay) + " ms after the send");
+    }
+    std::optional<int> status;
+    if (arguments == "delivered") {
+        status = kReportDelivered;
+    } else if (arguments == "failed") {
+        status = kReportIncompatibleDestination;
+    } else if (arguments == "expired") {
+        status = kReportValidityExpired;
+    } else if (arguments.substr(0, 2) == "0x" || arguments.substr(0, 2) == "0X") {
+        const auto octet = HexToBytes(arguments.substr(2));
+        if (octet && octet->size() == 1) {
+            status = (*octet)[0];
+        }
+    } else {
+        status = ParseInt(arguments);
+    }
+    if (!status || *status < 0 || *status > 0xFF) {
+        return Failure("report takes delivered, failed, expired or a TP-ST octet (0x41 or 65)");
+    }
+    engine_.SetStatusReportOutcome(static_cast<std::uint8_t>(*status));
+    return Reply("status reports say " + StatusOctet(static_cast<std::uint8_t>(*status)));
 }
 
 ControlConsole::Outcome ControlConsole::Fault(std::string_view arguments) {
@@ -420,6 +471,9 @@ std::string ControlConsole::ListSent() const {
             text += " part=" + std::to_string(m.concat->sequence) + "/" +
                     std::to_string(m.concat->total) + " ref=" + std::to_string(m.concat->reference);
         }
+        if (m.statusReportRequested) {
+            text += " report=requested";
+        }
         text += " text=\"" + EscapeForDisplay(m.textUtf8, true) + "\"";
         if (m.pduMode) {
             text += " pdu=" + m.rawPdu;
@@ -437,6 +491,9 @@ std::string ControlConsole::ListStore() const {
         if (const auto fields = DecodeDeliverPdu(m.pduHex)) {
             text += " from=" + fields->sender.number + " text=\"" +
                     EscapeForDisplay(fields->userData.textUtf8, true) + "\"";
+        } else if (const auto report = DecodeStatusReportPdu(m.pduHex)) {
+            text += " report mr=" + std::to_string(report->messageReference) +
+                    " to=" + report->recipient.number + " st=" + StatusOctet(report->status);
         }
         text += " pdu=" + m.pduHex + "\n";
     }

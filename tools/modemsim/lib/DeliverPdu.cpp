@@ -11,14 +11,11 @@ namespace {
 
 constexpr std::uint8_t kMessageTypeDeliver = 0x00;
 constexpr std::uint8_t kNoMoreMessages = 0x04;
-constexpr std::uint8_t kUserDataHeader = 0x40;
 
-// Per-part limits: 140 octets of user data, of which a concatenation header
-// (length octet and one 8-bit-reference element) takes six.
+// One message carries 140 octets of user data: 160 septets or 140 octets. A concatenated part
+// gives up room for its header: six octets with an 8-bit reference, seven with a 16-bit one.
 constexpr std::size_t kSingleSeptets = 160;
-constexpr std::size_t kPartSeptets = 153;
 constexpr std::size_t kSingleOctets = 140;
-constexpr std::size_t kPartOctets = 134;
 constexpr std::size_t kMaxParts = 255;
 
 struct Part {

@@ -67,6 +67,9 @@ struct SentMessage {
     bool pduMode = false;
     int messageReference = 0;          // the <mr> the module answered with
     std::optional<ConcatInfo> concat;  // PDU mode only, when a header carries it
+    // TP-SRR: the SUBMIT's first octet (PDU mode) or AT+CSMP's <fo> (text mode) asked for a
+    // status report, which the network then sends.
+    bool statusReportRequested = false;
 };
 
 // Which parts of a long text the network delivers, and in what order: each part number (from
@@ -93,6 +96,9 @@ struct InjectResult {
     bool stored = false;
     std::vector<int> indexes;  // one per part, in part order (in delivery order for parts)
     std::string error;         // why nothing was stored
+    // A status report that AT+CNMI routes to the host as a +CDS indication: taken, but not
+    // stored (indexes stays empty).
+    bool routedToHost = false;
     // InjectParts only: the concatenation reference used and the number of parts of the text.
     int concatReference = 0;
     int partCount = 0;
