@@ -87,7 +87,8 @@ if(TARGET tidewire-cli)
   foreach(page tidewire.1 tidewire-modemsim.1)
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-      COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+      COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/docs/man/${page}
+        > ${PROJECT_BINARY_DIR}/man/${page}.gz
       DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
     list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${page}.gz)
   endforeach()
@@ -107,14 +108,17 @@ if(TIDEWIRE_DEBIAN_PACKAGES)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in
     ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
-    COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.gz
+    COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/debian/changelog
+      > ${PROJECT_BINARY_DIR}/debian/changelog.gz
     DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
   add_custom_target(tidewire_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
-  foreach(component_package Runtime:${TIDEWIRE_DEB_RUNTIME} Development:libtidewire-dev Tools:tidewire)
+  foreach(component_package
+      Runtime:${TIDEWIRE_DEB_RUNTIME} Development:libtidewire-dev Tools:tidewire)
     string(REPLACE ":" ";" pair ${component_package})
     list(GET pair 0 component)
     list(GET pair 1 package)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+      ${PROJECT_BINARY_DIR}/debian/changelog.gz
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
   endforeach()
 endif()

@@ -30,7 +30,8 @@ export LC_ALL=C.UTF-8
 
 passed=0
 failed=0
-check() { # check WHAT COMMAND...: runs the command bounded by timeout(1); its output lands in $work/log
+# check WHAT COMMAND...: runs the command bounded by timeout(1); its output lands in $work/log.
+check() {
   local what=$1
   shift
   if timeout 300 "$@" >"$work/log" 2>&1; then
@@ -100,8 +101,9 @@ mkdir -p "$work/src"
 cp -r "$source/python" "$work/src/python"
 cp "$source/CMakeLists.txt" "$work/src/"
 check "the wheel builds offline and installs into a fresh virtual environment" \
-  bash -c '"$1" -m pip wheel --no-build-isolation --no-deps --no-index -w "$2/wheel" "$2/src/python" &&
-    "$1" -m venv "$2/venv" && "$2/venv/bin/pip" install --no-index "$2/wheel/tidewire-$3-py3-none-any.whl"' \
+  bash -c '"$1" -m pip wheel --no-build-isolation --no-deps --no-index -w "$2/wheel" \
+      "$2/src/python" && "$1" -m venv "$2/venv" &&
+    "$2/venv/bin/pip" install --no-index "$2/wheel/tidewire-$3-py3-none-any.whl"' \
   _ "$python" "$work" "$version"
 cat >"$work/use.py" <<'EOF'
 import os, sys
