@@ -29,4 +29,10 @@ def package_version() -> str:
         return VERSION
     except ImportError:
         here = os.path.dirname(os.path.abspath(__file__))
-        return project_version(os.path.join(here, os.pardir, os.pardir, "CMakeLists.txt"))
+        cmake_lists = os.path.join(here, os.pardir, os.pardir, "CMakeLists.txt")
+        if not os.path.exists(cmake_lists):
+            raise RuntimeError(
+                "this copy of tidewire was neither built by its setup.py nor is it in a Tidewire "
+                "checkout, so it cannot tell its version (or the library's soname)"
+            ) from None
+        return project_version(cmake_lists)
