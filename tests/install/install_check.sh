@@ -80,7 +80,6 @@ check "the installed tidewire finds its library and sends through the installed 
 
 # --- Two C programs built against the install ----------------------------------------------------
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-# shellcheck disable=SC2046 # pkg-config prints a list of flags
 check "a program built with pkg-config --cflags --libs tidewire sends a message" \
   bash -c 'cc -Wall -Wextra -Werror "$1" $(pkg-config --cflags --libs tidewire) -o "$2" &&
     LD_LIBRARY_PATH="$3" "$2" "$4"' _ "$source/tests/install/consumer/consumer.c" \
