@@ -53,7 +53,11 @@ class WorkerProbe {
     void Sleep(uint32_t milliseconds) {
         if (named_.load() && pthread_equal(pthread_self(), worker_)) {
             // The probe's own heap calls (thread attributes, the tracer) are not the worker's.
-            const uint64_t before = tidewire::bench::HeapCalls();
+            // They are read off the worker's own counter: the process's would also take in
+            // whatever another thread (the host's, the simulated module's) allocated between
+            // the two readings, and take it off the worker's count, below zero in a round
+            // where the worker itself made none.
+            const uint64_t before = tidewire::bench::WatchedThreadHeapCalls();
             if (!watching_) {
                 watching_ = true;
                 tidewire::bench::WatchThisThread();
@@ -64,7 +68,7 @@ class WorkerProbe {
             if (scanRequested_.exchange(false)) {
                 Scan();
             }
-            own_.fetch_add(tidewire::bench::HeapCalls() - before);
+            own_.fetch_add(tidewire::bench::WatchedThreadHeapCalls() - before);
         }
         const uint32_t divisor = divisor_.load();
         std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / divisor));
