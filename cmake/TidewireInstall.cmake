@@ -39,7 +39,8 @@ install(TARGETS tidewire_legacy
   LIBRARY DESTINATION ${TIDEWIRE_INSTALL_LEGACYDIR} COMPONENT Runtime)
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/tidewire.h ${PROJECT_SOURCE_DIR}/include/tidewire_legacy.h
-  ${PROJECT_SOURCE_DIR}/include/tidewire_records.h ${PROJECT_BINARY_DIR}/include/tidewire_version.h
+  ${PROJECT_SOURCE_DIR}/include/tidewire_records.h ${PROJECT_SOURCE_DIR}/include/tidewire_errors.h
+  ${PROJECT_BINARY_DIR}/include/tidewire_version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 # --- pkg-config ------------------------------------------------------------------------------------

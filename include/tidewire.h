@@ -20,6 +20,7 @@
 #ifndef TIDEWIRE_H
 #define TIDEWIRE_H
 
+#include "tidewire_errors.h"
 #include "tidewire_records.h"
 
 #ifdef __cplusplus
@@ -114,6 +115,44 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastError(char* buffer, int32_t length)
  * then goes on as it was. Does not change SMSGetLastError's text. Off until first called.
  */
 TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetTraceFile(const char* path);
+
+/*
+ * Extension: the number of the text SMSGetLastError would give now: one of the
+ * TIDEWIRE_ERROR_* constants of tidewire_errors.h, TIDEWIRE_ERROR_NONE (0) when there is no
+ * text. It changes exactly when the text does (a start-up clears both), so the two may be read
+ * in either order; the number never depends on the host's code page or on the system's reason
+ * that follows the port text.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastErrorCode(void);
+
+/*
+ * Extension: what the latest start-up learnt about the module, and whether its worker has
+ * initialised it.
+ *
+ * Returns the family (666 GSM, 870, 860 or 865) once the worker of the latest start-up has
+ * initialised the module, and keeps returning it after a stop until the next start-up. Returns
+ * 0 before any start-up, while the worker is still initialising the module, and when the
+ * initialisation failed or was stopped. So after SMSStartService returned 1, a host that waits
+ * for the module to be ready polls this until it is not 0, or until SMSSeviceStarted gives 0:
+ * the worker gave up, and SMSGetLastErrorCode tells why. A failed "AT+CPMS" does not end the
+ * worker: the family is given, with TIDEWIRE_ERROR_INIT_CPMS_* left as the last error.
+ *
+ *   model   receives the module's answer to "AT+GMM" at the latest start-up, upper-cased,
+ *           without echo and result code, printable ASCII only, NUL-terminated and cut to fit
+ *           ("" when no module answered); may be NULL
+ *   length  the size of model in bytes; 0 or less writes nothing. 64 bytes hold any model text.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetModuleInfo(char* model, int32_t length);
+
+/*
+ * Extension: how many times the worker has read the module's message store since the latest
+ * start-up (0 until its first listing is done; it keeps its value after a stop). Every message
+ * such a listing found is in SMSGetNextMessage's queue before the count goes up, so a host that
+ * sees the count change and then takes messages until none is left has everything the module
+ * held when that listing began. The worker lists the store once a cycle (about every second);
+ * the first listing follows the module's initialisation.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetReceivePolls(void);
 
 #ifdef __cplusplus
 }

@@ -50,11 +50,18 @@ void SmsService::SetLastError(ErrorText error, const char* hostDetail) {
     }
     std::lock_guard<std::mutex> hold(lastErrorLock_);
     std::memcpy(lastError_, text, sizeof lastError_);
+    lastErrorCode_ = ErrorCode(error);
 }
 
 void SmsService::ClearLastError() {
     std::lock_guard<std::mutex> hold(lastErrorLock_);
     std::memset(lastError_, 0, sizeof lastError_);
+    lastErrorCode_ = TIDEWIRE_ERROR_NONE;
+}
+
+int32_t SmsService::GetLastErrorCode() {
+    std::lock_guard<std::mutex> hold(lastErrorLock_);
+    return lastErrorCode_;
 }
 
 int32_t SmsService::GetLastError(char* buffer, int32_t length) {
@@ -85,6 +92,16 @@ int32_t SmsService::GetLastErrorLegacy(char* buffer) {
     }
     std::memcpy(buffer, errorBuffer_, textLength + 1);
     return static_cast<int32_t>(textLength);
+}
+
+// --- Module and worker ------------------------------------------------------------------------
+
+int32_t SmsService::GetModuleInfo(char* model, int32_t length) {
+    if (model != nullptr && length > 0) {
+        std::lock_guard<std::mutex> hold(modelLock_);
+        BoundedCopy(model, static_cast<size_t>(length), modelText_);
+    }
+    return initialisedFamily_.load();
 }
 
 // --- Queues --------------------------------------------------------------------------------------

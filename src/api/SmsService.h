@@ -61,12 +61,28 @@ class SmsService {
     // 0 when the file cannot be opened (the trace then stays as it was). The last error is not
     // touched: it belongs to the messaging calls, and a trace may be moved at any time.
     int32_t SetTraceFile(const char* path) { return port.Trace().SetFile(path) ? 1 : 0; }
+    // The number of the last-error text (tidewire_errors.h); 0 while there is none.
+    int32_t GetLastErrorCode();
+    // The family once the worker of the latest start-up has initialised the module, else 0;
+    // copies the model text the module gave at that start-up (NUL-terminated, cut to fit).
+    int32_t GetModuleInfo(char* model, int32_t length);
+    // How many times the worker has read the module's message store since the latest start-up.
+    int32_t GetReceivePolls() const { return receivePolls_.load(); }
 
     // --- Last error --------------------------------------------------------------------------
     void SetLastError(ErrorText error);
     // The error's text followed by detail, which is already host text (a system message).
     void SetLastError(ErrorText error, const char* hostDetail);
     void ClearLastError();
+
+    // --- What the host may learn about the module and the worker -----------------------------
+    // Keeps the model part of the module's answer to "AT+GMM" (the echo and result code left
+    // out), for GetModuleInfo.
+    void KeepModelText(const ReplyBuffer& reply);
+    // The worker has initialised the module: GetModuleInfo gives its family from now on.
+    void MarkModuleInitialised() { initialisedFamily_.store(moduleType.load()); }
+    // The worker has read the module's store once more; its messages are queued already.
+    void CountReceivePoll() { receivePolls_.fetch_add(1); }
 
     // --- Modem command channel ---------------------------------------------------------------
     // Every command of a dialogue goes out this way: whatever the module said before (late
@@ -172,6 +188,13 @@ class SmsService {
     std::mutex lastErrorLock_;
     char lastError_[1024] = {};
     char errorBuffer_[1024] = {};
+    int32_t lastErrorCode_ = 0;
+    // The module's model text, written by start-up and read by any host thread.
+    std::mutex modelLock_;
+    char modelText_[64] = {};
+    // 0 from each start-up until its worker has initialised the module.
+    std::atomic<int32_t> initialisedFamily_{kModuleUnknown};
+    std::atomic<int32_t> receivePolls_{0};
     SleepFunction sleep_;
 };
 

@@ -111,6 +111,13 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     ReleaseFinishedWorker();
     running.store(true);
     ClearLastError();
+    // What the host learns about the module belongs to this start-up from here on.
+    initialisedFamily_.store(kModuleUnknown);
+    receivePolls_.store(0);
+    {
+        std::lock_guard<std::mutex> hold(modelLock_);
+        std::memset(modelText_, 0, sizeof modelText_);
+    }
 
     try {
         if (devicePath != nullptr) {

@@ -69,4 +69,16 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetTraceFile(const char* path) {
     return Guarded<int32_t>(0, [&] { return service.SetTraceFile(path); });
 }
 
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetModuleInfo(char* model, int32_t length) {
+    return Guarded<int32_t>(0, [&] { return service.GetModuleInfo(model, length); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetLastErrorCode(void) {
+    return Guarded<int32_t>(0, [] { return service.GetLastErrorCode(); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetReceivePolls(void) {
+    return Guarded<int32_t>(0, [] { return service.GetReceivePolls(); });
+}
+
 }  // extern "C"

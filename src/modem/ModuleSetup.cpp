@@ -2,6 +2,7 @@
 // receiving procedures expect.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "api/SmsService.h"
 
@@ -22,6 +23,7 @@ bool SmsService::DetectModuleType() {
     if (verdict != 1) {
         return false;
     }
+    KeepModelText(reply);
     int32_t family = kModuleGsm;
     if (reply.Contains("MODEL 100")) {
         family = kModule860;
@@ -33,6 +35,44 @@ bool SmsService::DetectModuleType() {
     }
     moduleType.store(family);
     return true;
+}
+
+void SmsService::KeepModelText(const ReplyBuffer& reply) {
+    // The answer's own lines: not the echo, not the result code, not blank. A module that
+    // prefixes its answer with "+GMM:" gets the prefix dropped. Only printable ASCII is kept,
+    // so the text is the same in every host codeset.
+    char model[sizeof modelText_] = {};
+    size_t length = 0;
+    const char* const data = reply.Data();
+    const size_t end = reply.Length();
+    size_t lineStart = 0;
+    while (lineStart < end) {
+        size_t lineEnd = lineStart;
+        while (lineEnd < end && data[lineEnd] != '\r' && data[lineEnd] != '\n') {
+            ++lineEnd;
+        }
+        std::string_view line(data + lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        if (line.rfind("+GMM:", 0) == 0) {
+            line.remove_prefix(5);
+        }
+        while (!line.empty() && line.front() == ' ') {
+            line.remove_prefix(1);
+        }
+        if (line.empty() || line == "OK" || line.rfind("AT+GMM", 0) == 0) {
+            continue;
+        }
+        if (length > 0 && length + 1 < sizeof model) {
+            model[length++] = ' ';
+        }
+        for (const char c : line) {
+            if (length + 1 < sizeof model && c >= 0x20 && c < 0x7F) {
+                model[length++] = c;
+            }
+        }
+    }
+    std::lock_guard<std::mutex> hold(modelLock_);
+    std::memcpy(modelText_, model, sizeof modelText_);
 }
 
 namespace {

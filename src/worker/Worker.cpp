@@ -67,6 +67,7 @@ void SmsService::WorkerMain(SmsService* service) {
     if (!s.InitialiseModule()) {
         return;
     }
+    s.MarkModuleInitialised();
     const bool current = s.edition_ == Edition::Current;
     for (;;) {
         if (s.StopRequested()) {
@@ -97,6 +98,7 @@ void SmsService::WorkerMain(SmsService* service) {
             if (!s.ReceiveOne()) {
                 break;
             }
+            s.CountReceivePoll();
         } catch (...) {
             s.SetLastError(ErrorText::ReceiveException);
         }

@@ -147,10 +147,11 @@ typedef struct Export {
 } Export;
 
 static const Export kCurrentExports[] = {
-    {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},
-    {"SMSReport", 4},       {"SMSSendMessage", 5},    {"SMSSeviceStarted", 6},
-    {"SMSStartService", 7}, {"SMSStopSerice", 8},     {"SMSStartServiceEx", 9},
-    {"SMSSetTraceFile", 10},
+    {"SMSGetLastError", 1},     {"SMSGetNextMessage", 2}, {"SMSQuery", 3},
+    {"SMSReport", 4},           {"SMSSendMessage", 5},    {"SMSSeviceStarted", 6},
+    {"SMSStartService", 7},     {"SMSStopSerice", 8},     {"SMSStartServiceEx", 9},
+    {"SMSSetTraceFile", 10},    {"SMSGetModuleInfo", 11}, {"SMSGetLastErrorCode", 12},
+    {"SMSGetReceivePolls", 13},
 };
 static const Export kLegacyExports[] = {
     {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},      {"SMSReport", 4},
@@ -205,6 +206,8 @@ static void CheckExportTable(HMODULE module, int legacy) {
         Check(ByName(module, "SMSStartServiceEx") == NULL,
               "the legacy edition has SMSStartServiceEx");
         Check(ByName(module, "SMSSetTraceFile") == NULL, "the legacy edition has SMSSetTraceFile");
+        Check(ByName(module, "SMSGetLastErrorCode") == NULL,
+              "the legacy edition has SMSGetLastErrorCode");
     }
 }
 

@@ -74,7 +74,10 @@ current_table='1 SMSGetLastError
 7 SMSStartService
 8 SMSStopSerice
 9 SMSStartServiceEx
-10 SMSSetTraceFile'
+10 SMSSetTraceFile
+11 SMSGetModuleInfo
+12 SMSGetLastErrorCode
+13 SMSGetReceivePolls'
 legacy_table='1 SMSGetLastError
 2 SMSGetNextMessage
 3 SMSQuery
