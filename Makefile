@@ -8,8 +8,8 @@ JOBS ?= 2
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-# nlohmann-json (header-only) reads the shared error table in the tests.
-BUILD_PACKAGES := build-essential cmake libgtest-dev nlohmann-json3-dev
+# CLI11 and nlohmann-json (header-only) are the command line's option parser and JSON writer.
+BUILD_PACKAGES := build-essential cmake libgtest-dev libcli11-dev nlohmann-json3-dev
 # The install test builds C programs against the install (pkg-config) and the Python wheel
 # offline (setuptools and wheel from Debian) into a fresh virtual environment.
 TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv

@@ -162,7 +162,8 @@ This package holds the headers, the development link, the pkg-config files
 tidewire and tidewire-legacy, and the CMake package Tidewire.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tidewire)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION comm)
-# The command line loads the library at run time, which dpkg-shlibdeps cannot see.
+# The command line loads the library at run time, which dpkg-shlibdeps cannot see. Its CLI11 and
+# nlohmann-json are header-only: needed to build (make deb installs them), not to run.
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${TIDEWIRE_DEB_RUNTIME} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "SMS through GSM and CDMA modem modules (command line)
 Tidewire sends and receives SMS through a GSM or CDMA modem module on a

@@ -8,6 +8,7 @@ set -uo pipefail
 
 cli=$1
 version=$2
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8
@@ -119,29 +120,51 @@ fi
 for command in "" send receive status; do
   # shellcheck disable=SC2086
   run help $command --help
-  if [ "$(status_of help)" = 0 ] && grep -q "^usage: tidewire $command" "$work/help.out"; then
+  if [ "$(status_of help)" = 0 ] && grep -q "^Usage: tidewire $command" "$work/help.out"; then
     pass "tidewire $command --help"
   else
     fail "tidewire $command --help: $(cat "$work/help.out" "$work/help.err")"
   fi
+  cat "$work/help.out" >>"$work/all-help.out"
 done
+# A mistake is named on one line, with a pointer to the help instead of the whole usage. Options
+# this system's serial driver cannot honour (1.5 stop bits) are not offered.
 for arguments in "send 10086" "status" "status --sim 999" "status --sim 666 --device /dev/null" \
-  "send --sim 666 10086 hi --inject a b" "fly --sim 666" "status --sim 666 --baud fast"; do
+  "send --sim 666 10086 hi --inject a b" "fly --sim 666" "status --sim 666 --baud fast" \
+  "status --sim 666 --stop-bits 1.5" "status --sim 666 --no-such-option"; do
   # shellcheck disable=SC2086
   run usage $arguments
-  if [ "$(status_of usage)" = 2 ] && grep -q '^usage:' "$work/usage.err"; then
-    pass "wrong arguments ($arguments) exit 2 with the usage"
+  if [ "$(status_of usage)" = 2 ] && [ "$(wc -l <"$work/usage.err")" = 2 ] &&
+    grep -q "^Run 'tidewire.*--help' for the options.$" "$work/usage.err"; then
+    pass "wrong arguments ($arguments) exit 2 with the mistake and a pointer to --help"
   else
-    fail "wrong arguments ($arguments): status $(status_of usage)"
+    fail "wrong arguments ($arguments): status $(status_of usage): $(cat "$work/usage.err")"
   fi
 done
-
-run version --version
-if [ "$(status_of version)" = 0 ] && [ "$(cat "$work/version.out")" = "tidewire $version" ]; then
-  pass "tidewire --version prints the project's version"
+if grep -q -- '--no-such-option' "$work/usage.err"; then
+  pass "an unknown option is named"
 else
-  fail "--version: $(cat "$work/version.out" "$work/version.err")"
+  fail "unknown option: $(cat "$work/usage.err")"
 fi
+
+# The bash completion and the man page offer only options the program takes.
+missing_options=$(cat "$here/../../tools/cli/tidewire.bash-completion" \
+  <(sed 's/\\-/-/g' "$here/../../docs/man/tidewire.1") | grep -o -- '--[a-z][a-z-]*' | sort -u |
+  while read -r option; do grep -q -- "$option\b" "$work/all-help.out" || echo "$option"; done)
+if [ -z "$missing_options" ]; then
+  pass "every option of the completion and the man page is in --help"
+else
+  fail "options not in --help: $missing_options"
+fi
+
+for flag in --version -V; do
+  run version $flag
+  if [ "$(status_of version)" = 0 ] && [ "$(cat "$work/version.out")" = "tidewire $version" ]; then
+    pass "tidewire $flag prints the project's version"
+  else
+    fail "$flag: $(cat "$work/version.out" "$work/version.err")"
+  fi
+done
 
 run no-library status --sim 666 --library "$work/libnothing.so"
 if [ "$(status_of no-library)" = 1 ] && grep -q 'cannot load' "$work/no-library.err"; then

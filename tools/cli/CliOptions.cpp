@@ -1,9 +1,9 @@
 #include "CliOptions.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <string_view>
+#include <termios.h>
+
+#include <CLI/CLI.hpp>
+#include <map>
 
 #include "tidewire_version.h"
 
@@ -11,294 +11,214 @@ namespace tidewire::cli {
 
 namespace {
 
-constexpr const char* kProgramUsage =
-    "usage: tidewire COMMAND [OPTIONS]\n"
-    "\n"
-    "Sends and receives SMS through a GSM or CDMA modem module with the Tidewire library.\n"
-    "The module's family is detected when the service starts.\n"
-    "\n"
-    "Commands:\n"
-    "  send NUMBER TEXT   send one message and wait until the module confirms it\n"
-    "  receive            print the messages waiting in the module (--follow: keep printing)\n"
-    "  status             start the service, say whether the module answered, stop\n"
-    "\n"
-    "Where the module is (one of):\n"
-    "  --device PATH      a serial device such as /dev/ttyUSB0\n"
-    "  --port N           COM<N>, that is /dev/ttyS<N-1>\n"
-    "  --sim FAMILY       a simulated module in this process: 666 (GSM), 870, 860 or 865\n"
-    "\n"
-    "Line settings (default 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control):\n"
-    "  --baud N           a standard rate\n"
-    "  --parity P         none, even, odd, mark or space\n"
-    "  --data-bits N      5 to 8\n"
-    "  --stop-bits S      1, 1.5 or 2\n"
-    "  --flow F           none, rtscts, ctsdtr, dsrrts, dsrdtr or xonxoff\n"
-    "\n"
-    "Other options:\n"
-    "  --sc NUMBER|card   the SMS centre for GSM modules (default: card, the SIM's number)\n"
-    "  --trace FILE       append every byte to and from the module to FILE\n"
-    "  --json             print results as JSON, for scripts\n"
-    "  --library PATH     the library to load (default: $TIDEWIRE_LIBRARY, else\n"
-    "                     " TIDEWIRE_LIBRARY_NAME
-    " from the installed library folder or the\n"
-    "                     loader's path)\n"
-    "  --help             this text; COMMAND --help tells about one command\n"
-    "  --version, -V      the version of this program and the library it belongs to\n"
-    "\n"
-    "Texts are taken and printed in the terminal's character set. Exit status: 0 success,\n"
-    "1 the library or the module failed, 2 wrong arguments, 3 no outcome in time.\n";
+constexpr int kExitSuccess = 0;
+constexpr int kExitUsage = 2;
 
-constexpr const char* kSendUsage =
-    "usage: tidewire send NUMBER TEXT [--timeout SECONDS] [OPTIONS]\n"
-    "\n"
-    "Queues TEXT (1 to 255 bytes) for NUMBER, shows the progress on standard error, and waits\n"
-    "until the module confirms or refuses it. Prints the message id and the outcome. Exits 0\n"
-    "only when the module confirmed the message, 1 when it failed, 3 when no outcome came within\n"
-    "--timeout seconds (default 120).\n"
-    "\n"
-    "With --json: {\"id\": N, \"number\": ..., \"text\": ..., \"outcome\": \"sent\"|\"failed\"|\n"
-    "\"timeout\", \"error\": ...}. See tidewire --help for the common options.\n";
+using Names = std::map<std::string, int32_t>;
 
-constexpr const char* kReceiveUsage =
-    "usage: tidewire receive [--follow] [--wait SECONDS] [--inject SENDER TEXT] [OPTIONS]\n"
-    "\n"
-    "Starts the service, takes the messages the module holds and prints each: sender, time\n"
-    "and text. Without --follow it stops once nothing more has come for --wait seconds\n"
-    "(default 5); with --follow it keeps printing messages as they arrive until interrupted.\n"
-    "\n"
-    "  --inject SENDER TEXT  with --sim: the simulated network delivers this message after the\n"
-    "                        start (may be repeated); receive then waits for each of them\n"
-    "\n"
-    "With --json: an array of {\"sender\", \"time\", \"text\"} objects; with --follow one such\n"
-    "object per line. See tidewire --help for the common options.\n";
+// Only what this system's serial driver can set is offered: the library would refuse the rest
+// when the port is opened (termios has one and two stop bits only, mark and space parity only
+// with CMSPAR, and no handshake on DTR or DSR).
+const Names kParities = {{"even", 0},
+#ifdef CMSPAR
+                         {"mark", 1},
+                         {"space", 4},
+#endif
+                         {"none", 2},
+                         {"odd", 3}};
+const Names kStopBits = {{"1", 0}, {"2", 2}};
+const Names kFlows = {{"none", 0},
+#ifdef CRTSCTS
+                      {"rtscts", 1},
+#endif
+                      {"xonxoff", 5}};
+const Names kFamilies = {{"666", 666}, {"gsm", 666}, {"870", 870}, {"860", 860}, {"865", 865}};
 
-constexpr const char* kStatusUsage =
-    "usage: tidewire status [OPTIONS]\n"
-    "\n"
-    "Starts the service, which opens the port, checks that a module answers, identifies its\n"
-    "family and checks the SIM, then stops it. Exits 0 when the service started, 1 with the\n"
-    "library's reason when not. With --json: {\"started\": true|false, \"error\": ...}.\n"
-    "See tidewire --help for the common options.\n";
-
-// A whole decimal number in [low, high]; anything else (sign, blanks, suffix) is refused.
-bool ParseNumber(const char* text, long low, long high, long& value) {
-    if (text == nullptr || *text == '\0') {
-        return false;
+// The option takes one of the names and hands its library code on; the help lists the names.
+CLI::Validator OneOf(const Names& names) {
+    std::string list;
+    for (const auto& entry : names) {
+        list += (list.empty() ? "" : ", ") + entry.first;
     }
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high || text[0] == '+' ||
-        text[0] == ' ') {
-        return false;
-    }
-    value = parsed;
-    return true;
+    return CLI::Validator(
+        [&names, list](std::string& value) {
+            const auto found = names.find(value);
+            if (found == names.end()) {
+                return value + " is not one of " + list;
+            }
+            value = std::to_string(found->second);
+            return std::string();
+        },
+        "one of " + list);
 }
 
-struct Named {
-    const char* name;
-    int32_t value;
-};
+constexpr const char* kWhere = "Where the module is (exactly one)";
+constexpr const char* kLine = "Line settings (default 115200 baud, 8N1, no flow control)";
+constexpr const char* kOther = "Other options";
 
-bool Lookup(std::string_view text, const Named* table, size_t count, int32_t& value) {
-    for (size_t i = 0; i < count; ++i) {
-        if (text == table[i].name) {
-            value = table[i].value;
-            return true;
-        }
-    }
-    return false;
+// The options every command takes, in the groups the help shows them in.
+void AddCommonOptions(CLI::App& command, CliOptions& options) {
+    CLI::Option* const device =
+        command.add_option("--device", options.device, "a serial device such as /dev/ttyUSB0")
+            ->type_name("PATH")
+            ->group(kWhere);
+    CLI::Option* const port =
+        command.add_option("--port", options.port, "COM<N>, that is /dev/ttyS<N-1>")
+            ->type_name("N")
+            ->check(CLI::Range(1, 256))
+            ->group(kWhere);
+    CLI::Option* const sim =
+        command
+            .add_option("--sim", options.simFamily,
+                        "a simulated module in this process: 666 (or gsm), 870, 860 or 865")
+            ->type_name("FAMILY")
+            ->transform(OneOf(kFamilies))
+            ->group(kWhere);
+    device->excludes(port)->excludes(sim);
+    port->excludes(sim);
+
+    command.add_option("--baud", options.baud, "a standard rate such as 9600 or 115200")
+        ->type_name("N")
+        ->check(CLI::Range(50, 4000000))
+        ->group(kLine);
+    command.add_option("--data-bits", options.dataBits, "5 to 8")
+        ->type_name("N")
+        ->check(CLI::Range(5, 8))
+        ->group(kLine);
+    command.add_option("--parity", options.parity)
+        ->type_name("P")
+        ->transform(OneOf(kParities))
+        ->group(kLine);
+    command.add_option("--stop-bits", options.stopBits)
+        ->type_name("S")
+        ->transform(OneOf(kStopBits))
+        ->group(kLine);
+    command.add_option("--flow", options.flowControl)
+        ->type_name("F")
+        ->transform(OneOf(kFlows))
+        ->group(kLine);
+
+    command
+        .add_option("--sc", options.serviceCentre,
+                    "the SMS centre for GSM modules (default: card, the SIM's number)")
+        ->type_name("NUMBER|card")
+        ->group(kOther);
+    command
+        .add_option("--trace", options.trace, "append every byte to and from the module to FILE")
+        ->type_name("FILE")
+        ->check([](const std::string& value) {
+            return value.empty() ? std::string("a file name is needed") : std::string();
+        })
+        ->group(kOther);
+    command.add_flag("--json", options.json, "print results as JSON, for scripts")->group(kOther);
+    command
+        .add_option("--library", options.library,
+                    "the library to load (default: $TIDEWIRE_LIBRARY, else " TIDEWIRE_LIBRARY_NAME
+                    " from the installed library folder or the loader's path)")
+        ->type_name("PATH")
+        ->group(kOther);
 }
 
-constexpr Named kParities[] = {{"even", 0}, {"mark", 1}, {"none", 2}, {"odd", 3}, {"space", 4}};
-constexpr Named kStopBits[] = {{"1", 0}, {"1.5", 1}, {"2", 2}};
-constexpr Named kFlows[] = {{"none", 0},   {"rtscts", 1}, {"ctsdtr", 2},
-                            {"dsrrts", 3}, {"dsrdtr", 4}, {"xonxoff", 5}};
-constexpr Named kFamilies[] = {
-    {"666", 666}, {"gsm", 666}, {"870", 870}, {"860", 860}, {"865", 865}};
-
-template <size_t N>
-bool Lookup(std::string_view text, const Named (&table)[N], int32_t& value) {
-    return Lookup(text, table, N, value);
+// A mistake names itself and points at the help of the command it was made in, instead of
+// burying the reason in the whole usage.
+int Mistake(const CLI::App& app, const std::string& what) {
+    std::string command = app.get_name();
+    for (const CLI::App* sub : app.get_subcommands()) {
+        command += " " + sub->get_name();
+    }
+    std::fprintf(stderr, "tidewire: %s\nRun '%s --help' for the options.\n", what.c_str(),
+                 command.c_str());
+    return kExitUsage;
 }
 
 }  // namespace
 
-const char* UsageText(Command command) {
-    switch (command) {
-        case Command::Send:
-            return kSendUsage;
-        case Command::Receive:
-            return kReceiveUsage;
-        case Command::Status:
-            return kStatusUsage;
-        default:
-            return kProgramUsage;
+std::string DeviceName(const CliOptions& options) {
+    if (options.port != 0) {
+        return "COM" + std::to_string(options.port) + " (/dev/ttyS" +
+               std::to_string(options.port - 1) + ")";
     }
+    return options.device;
 }
 
-bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error) {
-    std::vector<const char*> positional;
-    int places = 0;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
-            positional.push_back(argv[i]);
-            continue;
+int ParseCliOptions(int argc, char** argv, CliOptions& options) {
+    CLI::App app(
+        "Sends and receives SMS through a GSM or CDMA modem module with the Tidewire "
+        "library.\nThe module's family is detected when the service starts.",
+        "tidewire");
+    app.set_version_flag("-V,--version", std::string("tidewire ") + TIDEWIRE_VERSION_STRING,
+                         "the version of this program and of the library it belongs to");
+    app.require_subcommand(1);
+    app.footer(
+        "Texts are taken and printed in the terminal's character set. Exit status: 0 success,\n"
+        "1 the library or the module failed, 2 wrong arguments, 3 no outcome in time.\n"
+        "'tidewire COMMAND --help' tells about one command.");
+
+    CLI::App* const send = app.add_subcommand(
+        "send", "send one message and wait until the module confirms or refuses it");
+    send->add_option("NUMBER", options.number, "the destination, 1 to 31 bytes")
+        ->required()
+        ->type_name("");
+    send->add_option("TEXT", options.text, "the text, 1 to 255 bytes")->required()->type_name("");
+    send->add_option("--timeout", options.timeoutSeconds,
+                     "how long to wait for the module's outcome (default 120)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
+    send->footer(
+        "Shows the progress on standard error and prints the message id and the outcome. Exits 0\n"
+        "only when the module confirmed the message, 1 when it failed or was refused, 3 when no\n"
+        "outcome came in time. --json: {\"id\", \"number\", \"text\", \"outcome\": \"sent\"|"
+        "\"failed\"|\"timeout\"|\"refused\", \"error\"}.");
+    AddCommonOptions(*send, options);
+
+    CLI::App* const receive = app.add_subcommand(
+        "receive", "print the messages waiting in the module (--follow: keep printing)");
+    receive->add_flag("--follow", options.follow,
+                      "keep printing messages as they arrive until interrupted (Ctrl-C, TERM)");
+    receive
+        ->add_option("--wait", options.waitSeconds,
+                     "end once nothing has come for this long (default 5)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
+    CLI::Option* const inject =
+        receive
+            ->add_option("--inject", options.injections,
+                         "with --sim: the simulated network delivers this message after the "
+                         "start (may be repeated); receive waits for each")
+            ->type_name("SENDER TEXT");
+    receive->footer(
+        "Prints 'time  sender  text' per message. --json: an array of {\"sender\", \"time\", "
+        "\"text\"}\nobjects; with --follow one object a line.");
+    AddCommonOptions(*receive, options);
+    inject->needs(receive->get_option("--sim"));
+
+    CLI::App* const status = app.add_subcommand(
+        "status", "start the service, say whether the module answered, stop");
+    status->footer(
+        "Exits 0 when the service started, 1 with the library's reason when not.\n"
+        "--json: {\"started\", \"error\"}.");
+    AddCommonOptions(*status, options);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            return app.exit(error);  // --help or --version, printed on standard output
         }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
+        if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
+            return Mistake(app, std::string("unknown command ") + argv[1]);
         }
-        if (argument == "--help" || argument == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (argument == "--version" || argument == "-V") {
-            options.version = true;
-            continue;
-        }
-        if (argument == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (argument == "--follow") {
-            options.follow = true;
-            continue;
-        }
-        // Every other option takes a value (--inject two).
-        const int wanted = argument == "--inject" ? 2 : 1;
-        if (i + wanted >= argc) {
-            error = std::string(argument) + " needs " + (wanted == 2 ? "two values" : "a value");
-            return false;
-        }
-        const char* const value = argv[i + 1];
-        i += wanted;
-        long number = 0;
-        int32_t named = 0;
-        if (argument == "--device") {
-            options.device = value;
-            ++places;
-        } else if (argument == "--port") {
-            if (!ParseNumber(value, 1, 256, number)) {
-                error = "--port takes a number from 1 to 256";
-                return false;
-            }
-            options.port = static_cast<int32_t>(number);
-            ++places;
-        } else if (argument == "--sim") {
-            if (!Lookup(value, kFamilies, named)) {
-                error = "--sim takes 666 (or gsm), 870, 860 or 865";
-                return false;
-            }
-            options.simFamily = named;
-            ++places;
-        } else if (argument == "--baud") {
-            if (!ParseNumber(value, 50, 4000000, number)) {
-                error = "--baud takes a rate such as 9600 or 115200";
-                return false;
-            }
-            options.baud = static_cast<uint32_t>(number);
-        } else if (argument == "--parity") {
-            if (!Lookup(value, kParities, options.parity)) {
-                error = "--parity takes none, even, odd, mark or space";
-                return false;
-            }
-        } else if (argument == "--data-bits") {
-            if (!ParseNumber(value, 5, 8, number)) {
-                error = "--data-bits takes 5, 6, 7 or 8";
-                return false;
-            }
-            options.dataBits = static_cast<uint8_t>(number);
-        } else if (argument == "--stop-bits") {
-            if (!Lookup(value, kStopBits, options.stopBits)) {
-                error = "--stop-bits takes 1, 1.5 or 2";
-                return false;
-            }
-        } else if (argument == "--flow") {
-            if (!Lookup(value, kFlows, options.flowControl)) {
-                error = "--flow takes none, rtscts, ctsdtr, dsrrts, dsrdtr or xonxoff";
-                return false;
-            }
-        } else if (argument == "--sc") {
-            options.serviceCentre = value;
-        } else if (argument == "--library") {
-            options.library = value;
-        } else if (argument == "--trace") {
-            if (*value == '\0') {
-                error = "--trace takes a file name";
-                return false;
-            }
-            options.trace = value;
-        } else if (argument == "--timeout") {
-            if (!ParseNumber(value, 1, 86400, number)) {
-                error = "--timeout takes a number of seconds from 1 to 86400";
-                return false;
-            }
-            options.timeoutSeconds = static_cast<int>(number);
-        } else if (argument == "--wait") {
-            if (!ParseNumber(value, 1, 86400, number)) {
-                error = "--wait takes a number of seconds from 1 to 86400";
-                return false;
-            }
-            options.waitSeconds = static_cast<int>(number);
-        } else if (argument == "--inject") {
-            options.injections.emplace_back(value, argv[i]);
-        } else {
-            error = "unknown option " + std::string(argument);
-            return false;
-        }
+        return Mistake(app, error.what());
     }
 
-    if (positional.empty()) {
-        if (options.help || options.version) {
-            return true;
-        }
-        error = "no command given";
-        return false;
+    CLI::App* const chosen = send->parsed() ? send : receive->parsed() ? receive : status;
+    options.command = chosen == send      ? Command::Send
+                      : chosen == receive ? Command::Receive
+                                          : Command::Status;
+    if (chosen->count("--device") + chosen->count("--port") + chosen->count("--sim") == 0) {
+        return Mistake(app, "say where the module is: --device PATH, --port N or --sim FAMILY");
     }
-    const std::string_view command = positional[0];
-    if (command == "send") {
-        options.command = Command::Send;
-    } else if (command == "receive") {
-        options.command = Command::Receive;
-    } else if (command == "status") {
-        options.command = Command::Status;
-    } else {
-        error = "unknown command " + std::string(command);
-        return false;
-    }
-    if (options.help || options.version) {
-        return true;
-    }
-
-    const size_t operands = options.command == Command::Send ? 3 : 1;
-    if (positional.size() != operands) {
-        error = options.command == Command::Send ? "send takes a NUMBER and a TEXT"
-                                                 : std::string(command) + " takes no operands";
-        return false;
-    }
-    if (options.command == Command::Send) {
-        options.number = positional[1];
-        options.text = positional[2];
-    }
-    if (places != 1) {
-        error = places == 0 ? "say where the module is: --device PATH, --port N or --sim FAMILY"
-                            : "give only one of --device, --port and --sim";
-        return false;
-    }
-    if (!options.injections.empty() &&
-        (options.command != Command::Receive || options.simFamily == 0)) {
-        error = "--inject works only with receive --sim";
-        return false;
-    }
-    if (options.follow && options.command != Command::Receive) {
-        error = "--follow works only with receive";
-        return false;
-    }
-    return true;
+    return -1;
 }
 
 }  // namespace tidewire::cli

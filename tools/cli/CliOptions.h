@@ -1,20 +1,20 @@
 // What the user asked the command line for: the command, where the module is, the line
-// settings, and each command's own options, parsed from argv with every mistake named.
+// settings, and each command's own options. The options, their checks and every help text are
+// declared once, with CLI11.
 #ifndef TIDEWIRE_TOOLS_CLI_CLIOPTIONS_H
 #define TIDEWIRE_TOOLS_CLI_CLIOPTIONS_H
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tidewire::cli {
 
-enum class Command { None, Send, Receive, Status };
+enum class Command { Send, Receive, Status };
 
 struct CliOptions {
-    Command command = Command::None;
-    bool help = false;
-    bool version = false;
+    Command command = Command::Status;
 
     // Where the module is: exactly one of the three.
     std::string device;
@@ -44,11 +44,12 @@ struct CliOptions {
     std::vector<std::pair<std::string, std::string>> injections;  // sender, text
 };
 
-// Fills options from argv. On a mistake returns false with a one-line reason in error.
-bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error);
+// Fills options from argv. Returns -1 when the command is to run; otherwise the exit status,
+// having printed what was asked (--help, --version: 0) or the mistake (2).
+int ParseCliOptions(int argc, char** argv, CliOptions& options);
 
-// The help of one command, or of the whole program for Command::None.
-const char* UsageText(Command command);
+// The device the module is on, as the user named it, for messages.
+std::string DeviceName(const CliOptions& options);
 
 }  // namespace tidewire::cli
 

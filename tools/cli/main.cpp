@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 
 #include "CliOptions.h"
-#include "JsonText.h"
 #include "ModemEngine.h"
 #include "PtyModem.h"
 #include "TidewireLibrary.h"
@@ -26,10 +26,10 @@ namespace tidewire::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Json = nlohmann::ordered_json;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr int kExitTimeout = 3;
 
 // How often the library's queues are looked at; the worker's own cycle is far slower.
@@ -39,6 +39,12 @@ volatile sig_atomic_t interrupted = 0;
 
 void OnInterrupt(int) {
     interrupted = 1;
+}
+
+// One JSON value a line. Texts pass through as the terminal's character set gives them; a byte
+// that is not UTF-8, as JSON must be, becomes U+FFFD.
+std::string JsonLine(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 // Ctrl-C or a TERM ends a wait, so the service is stopped and the port released on the way out.
@@ -151,7 +157,7 @@ void PrintError(const std::string& what, const std::string& reason) {
 // A failure before any command ran, as text or as the command's JSON.
 int StartFailed(const CliOptions& options, const std::string& reason) {
     if (options.json) {
-        std::printf("{\"started\": false, \"error\": %s}\n", JsonString(reason).c_str());
+        std::printf("%s\n", JsonLine(Json{{"started", false}, {"error", reason}}).c_str());
     }
     PrintError("cannot start the service", reason);
     return kExitFailure;
@@ -165,7 +171,7 @@ int RunStatus(const CliOptions& options, TidewireLibrary& library) {
     }
     const bool running = library.serviceStarted() != 0;
     if (options.json) {
-        std::printf("{\"started\": %s, \"error\": null}\n", running ? "true" : "false");
+        std::printf("%s\n", JsonLine(Json{{"started", running}, {"error", nullptr}}).c_str());
     } else {
         std::printf("module answered; service %s\n", running ? "running" : "ended at once");
     }
@@ -212,11 +218,12 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     if (id < 0) {
         const std::string reason = library.LastError();
         if (options.json) {
-            std::printf(
-                "{\"id\": null, \"number\": %s, \"text\": %s, \"outcome\": \"refused\", "
-                "\"error\": %s}\n",
-                JsonString(options.number).c_str(), JsonString(options.text).c_str(),
-                JsonString(reason).c_str());
+            std::printf("%s\n", JsonLine(Json{{"id", nullptr},
+                                              {"number", options.number},
+                                              {"text", options.text},
+                                              {"outcome", "refused"},
+                                              {"error", reason}})
+                                    .c_str());
         }
         PrintError("the message was not accepted", reason);
         return kExitFailure;
@@ -240,10 +247,12 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     const char* const word = outcome == 1 ? "sent" : outcome == 0 ? "failed" : "timeout";
     const std::string reason = outcome == 0 ? library.LastError() : std::string();
     if (options.json) {
-        std::printf(
-            "{\"id\": %d, \"number\": %s, \"text\": %s, \"outcome\": \"%s\", \"error\": %s}\n", id,
-            JsonString(options.number).c_str(), JsonString(options.text).c_str(), word,
-            outcome == 0 ? JsonString(reason).c_str() : "null");
+        std::printf("%s\n", JsonLine(Json{{"id", id},
+                                          {"number", options.number},
+                                          {"text", options.text},
+                                          {"outcome", word},
+                                          {"error", outcome == 0 ? Json(reason) : Json(nullptr)}})
+                                .c_str());
     } else {
         std::printf("message %d to %s: %s\n", id, options.number.c_str(), word);
     }
@@ -262,9 +271,8 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
 
 void PrintReceived(const CliOptions& options, const ReceivedMessage& message, bool first) {
     if (options.json) {
-        const std::string object = "{\"sender\": " + JsonString(message.sender) +
-                                   ", \"time\": " + JsonString(message.timestamp) +
-                                   ", \"text\": " + JsonString(message.text) + "}";
+        const std::string object = JsonLine(
+            Json{{"sender", message.sender}, {"time", message.timestamp}, {"text", message.text}});
         if (options.follow) {
             std::printf("%s\n", object.c_str());
         } else {
@@ -357,19 +365,11 @@ std::string LibraryToLoad(const CliOptions& options) {
 
 int Main(int argc, char** argv) {
     CliOptions options;
+    const int parsed = ParseCliOptions(argc, argv, options);
+    if (parsed >= 0) {
+        return parsed;
+    }
     std::string error;
-    if (!ParseCliOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "tidewire: %s\n\n%s", error.c_str(), UsageText(options.command));
-        return kExitUsage;
-    }
-    if (options.version) {
-        std::printf("tidewire %s\n", TIDEWIRE_VERSION_STRING);
-        return kExitSuccess;
-    }
-    if (options.help) {
-        std::printf("%s", UsageText(options.command));
-        return kExitSuccess;
-    }
     // The library converts texts from and to the codeset of this locale: the terminal's.
     std::setlocale(LC_ALL, "");
     CatchInterrupts();
