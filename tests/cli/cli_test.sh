@@ -3,11 +3,12 @@
 # against a device that does not exist, and for help. Every run is bounded by timeout(1), so a
 # hang fails the test instead of stalling it.
 #
-# usage: cli_test.sh TIDEWIRE_BINARY VERSION
+# usage: cli_test.sh TIDEWIRE_BINARY VERSION MODEMSIM_BINARY
 set -uo pipefail
 
 cli=$1
 version=$2
+modemsim=$3
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -53,25 +54,39 @@ else
 fi
 
 run send-bad send --sim 666 '1,2' hello
-if [ "$(status_of send-bad)" = 1 ] && [ -s "$work/send-bad.err" ]; then
-  pass "a number the library refuses exits 1 with its reason"
+if [ "$(status_of send-bad)" = 1 ] &&
+  grep -q '^error: the number holds a quote.*(fix the number) \[发送的手机号码含有非法字符\]$' "$work/send-bad.err"; then
+  pass "a number the library refuses exits 1 with an English reason, the advice and its text"
 else
   fail "refused number: status $(status_of send-bad): $(cat "$work/send-bad.err")"
+fi
+
+# Limits the library would check are checked before the port is opened (the device is missing).
+run send-empty send --device "$work/no-such-device" 10086 ''
+if [ "$(status_of send-empty)" = 2 ] && grep -q 'the text is empty' "$work/send-empty.err" &&
+  ! grep -q '串口打开错误' "$work/send-empty.err"; then
+  pass "an empty text is refused before the port is opened"
+else
+  fail "empty text: status $(status_of send-empty): $(cat "$work/send-empty.err")"
 fi
 
 # --- a device that is not there ----------------------------------------------------------------
 for command in "send 10086 hi" "receive" "status"; do
   # shellcheck disable=SC2086
   run missing $command --device "$work/no-such-device"
-  if [ "$(status_of missing)" = 1 ] && grep -q '串口打开错误' "$work/missing.err"; then
-    pass "$command on a missing device exits 1 with the library's text"
+  if [ "$(status_of missing)" = 1 ] &&
+    grep -qF "error: cannot open $work/no-such-device: No such file or directory (is the device name right" "$work/missing.err" &&
+    grep -q '\[串口打开错误No such file or directory\]$' "$work/missing.err"; then
+    pass "$command on a missing device names it in English, then gives the library's text"
   else
     fail "$command on a missing device: status $(status_of missing): $(cat "$work/missing.err")"
   fi
 done
 run missing-json status --device "$work/no-such-device" --json
-if [ "$(status_of missing-json)" = 1 ] && is_json missing-json && grep -q '串口打开错误' "$work/missing-json.out"; then
-  pass "status --json on a missing device prints JSON with the error"
+if [ "$(status_of missing-json)" = 1 ] && is_json missing-json &&
+  python3 -c 'import json,sys; e=json.load(sys.stdin)["error"]; assert e["code"]==2 and e["text"]=="串口打开错误No such file or directory" and sys.argv[1] in e["english"], e' \
+    "$work/no-such-device" <"$work/missing-json.out"; then
+  pass "status --json on a missing device gives the error's code, text and English"
 else
   fail "status --json on a missing device: $(cat "$work/missing-json.out")"
 fi
@@ -181,6 +196,33 @@ if grep -q "cannot load $work/libfromenv.so" "$work/env-library.err" &&
 else
   fail "TIDEWIRE_LIBRARY: $(cat "$work/env-library.err" "$work/option-over-env.err")"
 fi
+
+# --- a module in another process, with faults set ------------------------------------------------
+sim_dir=$work/sim
+mkdir "$sim_dir"
+start_sim() { # start_sim FAMILY: the simulator on $sim_dir/modem, steered through $sim_dir/ctl
+  "$modemsim" --family "$1" --link "$sim_dir/modem" --control "$sim_dir/ctl" >"$sim_dir/out" 2>&1 </dev/null &
+  sim_pid=$!
+  for _ in $(seq 1 100); do
+    [ -p "$sim_dir/ctl" ] && grep -q '^link: ' "$sim_dir/out" && return
+    sleep 0.1
+  done
+  fail "the simulator did not come up: $(cat "$sim_dir/out")"
+}
+stop_sim() {
+  echo quit >"$sim_dir/ctl"
+  wait "$sim_pid"
+}
+
+start_sim 666
+echo 'fault send-fail on' >"$sim_dir/ctl"
+run refused send --device "$sim_dir/modem" 10086 refused
+if [ "$(status_of refused)" = 1 ] && grep -q '^error: the module refused the message (+CMS ERROR: 500)' "$work/refused.err"; then
+  pass "a message the module refused says so, with its +CMS ERROR code"
+else
+  fail "refused message: status $(status_of refused): $(cat "$work/refused.out" "$work/refused.err")"
+fi
+stop_sim
 
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]

@@ -37,7 +37,8 @@ class TidewireLibrary {
                Resolve(report, "SMSReport", error) && Resolve(query, "SMSQuery", error) &&
                Resolve(getNextMessage, "SMSGetNextMessage", error) &&
                Resolve(getLastError, "SMSGetLastError", error) &&
-               Resolve(setTraceFile, "SMSSetTraceFile", error);
+               Resolve(setTraceFile, "SMSSetTraceFile", error) &&
+               Resolve(getLastErrorCode, "SMSGetLastErrorCode", error);
     }
 
     // The library's last-error text, already in the terminal's character set.
@@ -57,6 +58,7 @@ class TidewireLibrary {
     decltype(&SMSGetNextMessage) getNextMessage = nullptr;
     decltype(&SMSGetLastError) getLastError = nullptr;
     decltype(&SMSSetTraceFile) setTraceFile = nullptr;
+    decltype(&SMSGetLastErrorCode) getLastErrorCode = nullptr;
 
   private:
     template <class F>

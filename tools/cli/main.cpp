@@ -3,6 +3,7 @@
 // service on a serial device, a port number or a simulated module in this process, and reports
 // what the library reports.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,12 +11,16 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "CliOptions.h"
+#include "ErrorReport.h"
+#include "HostText.h"
 #include "ModemEngine.h"
 #include "PtyModem.h"
 #include "TidewireLibrary.h"
@@ -30,6 +35,7 @@ using Json = nlohmann::ordered_json;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 constexpr int kExitTimeout = 3;
 
 // How often the library's queues are looked at; the worker's own cycle is far slower.
@@ -41,12 +47,6 @@ void OnInterrupt(int) {
     interrupted = 1;
 }
 
-// One JSON value a line. Texts pass through as the terminal's character set gives them; a byte
-// that is not UTF-8, as JSON must be, becomes U+FFFD.
-std::string JsonLine(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 // Ctrl-C or a TERM ends a wait, so the service is stopped and the port released on the way out.
 void CatchInterrupts() {
     struct sigaction action = {};
@@ -54,6 +54,11 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void PrintJson(const Json& value) {
+    std::printf("%s\n", value.dump(-1, ' ', false).c_str());
+    std::fflush(stdout);
 }
 
 // The simulated module of --sim, on a pseudo-terminal the library opens like any device.
@@ -88,11 +93,9 @@ class Simulator {
 class Session {
   public:
     Session(const CliOptions& options, TidewireLibrary& library)
-        : options_(options), library_(library) {}
+        : options_(options), library_(library), device_(DeviceName(options)) {}
     ~Session() {
-        if (started_) {
-            library_.stopService();
-        }
+        Stop();
         if (traced_) {
             library_.setTraceFile(nullptr);
         }
@@ -101,11 +104,11 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     // Turns the trace on, brings up the simulator when asked, and starts the service. On
-    // failure error holds the reason (the library's last-error text when it refused).
-    bool Start(std::string& error) {
+    // failure error holds the reason (the library's number and text when it refused).
+    bool Start(ErrorReport& error) {
         if (!options_.trace.empty()) {
             if (library_.setTraceFile(options_.trace.c_str()) != 1) {
-                error = "cannot open the trace file " + options_.trace;
+                error = DescribeOwnError("cannot open the trace file " + options_.trace);
                 return false;
             }
             traced_ = true;
@@ -116,10 +119,12 @@ class Session {
                 simulator_ = std::make_unique<Simulator>(options_.simFamily);
                 simulator_->Start();
             } catch (const std::exception& failure) {
-                error = std::string("cannot start the simulated module: ") + failure.what();
+                error = DescribeOwnError(std::string("cannot start the simulated module: ") +
+                                         failure.what());
                 return false;
             }
             device = simulator_->DevicePath();
+            device_ = device;
         }
         const char* const centre =
             options_.serviceCentre.empty() ? nullptr : options_.serviceCentre.c_str();
@@ -132,11 +137,58 @@ class Session {
                                           options_.dataBits, options_.stopBits,
                                           options_.flowControl, centre);
         if (result != 1) {
-            error = library_.LastError();
+            error = LibraryError();
             return false;
         }
         started_ = true;
         return true;
+    }
+
+    // Stops the service once; the library keeps what it took from the module for the host.
+    void Stop() {
+        if (started_) {
+            library_.stopService();
+            started_ = false;
+        }
+    }
+
+    // The library's last failure, told for the device of this session.
+    ErrorReport LibraryError() const {
+        return DescribeLibraryError(library_.getLastErrorCode(), library_.LastError(), device_);
+    }
+
+    // The trace of this session: the user's --trace file, or one of its own in the temporary
+    // folder, so that a module's refusal can be read back. Empty when none can be had.
+    std::string TraceFile() {
+        if (!options_.trace.empty()) {
+            return options_.trace;
+        }
+        if (ownTrace_.empty()) {
+            const char* const folder = std::getenv("TMPDIR");
+            std::string path = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+                               "/tidewire-trace-XXXXXX";
+            const int fd = mkstemp(path.data());
+            if (fd < 0) {
+                return std::string();
+            }
+            close(fd);
+            if (library_.setTraceFile(path.c_str()) != 1) {
+                unlink(path.c_str());
+                return std::string();
+            }
+            traced_ = true;
+            ownTrace_ = std::move(path);
+        }
+        return ownTrace_;
+    }
+
+    void RemoveOwnTrace() {
+        if (!ownTrace_.empty()) {
+            library_.setTraceFile(nullptr);
+            traced_ = false;
+            unlink(ownTrace_.c_str());
+            ownTrace_.clear();
+        }
     }
 
     Simulator* Sim() { return simulator_.get(); }
@@ -144,34 +196,31 @@ class Session {
   private:
     const CliOptions& options_;
     TidewireLibrary& library_;
+    std::string device_;
     std::unique_ptr<Simulator> simulator_;
+    std::string ownTrace_;
     bool started_ = false;
     bool traced_ = false;
 };
 
-void PrintError(const std::string& what, const std::string& reason) {
-    std::fprintf(stderr, "tidewire: %s: %s\n", what.c_str(),
-                 reason.empty() ? "no reason given" : reason.c_str());
-}
-
-// A failure before any command ran, as text or as the command's JSON.
-int StartFailed(const CliOptions& options, const std::string& reason) {
+// A failure before any command ran, as text and, with --json, as the command's JSON.
+int StartFailed(const CliOptions& options, const ErrorReport& error) {
     if (options.json) {
-        std::printf("%s\n", JsonLine(Json{{"started", false}, {"error", reason}}).c_str());
+        PrintJson(Json{{"started", false}, {"error", ErrorJson(error)}});
     }
-    PrintError("cannot start the service", reason);
+    PrintErrorReport("error", error);
     return kExitFailure;
 }
 
 int RunStatus(const CliOptions& options, TidewireLibrary& library) {
     Session session(options, library);
-    std::string error;
+    ErrorReport error;
     if (!session.Start(error)) {
         return StartFailed(options, error);
     }
     const bool running = library.serviceStarted() != 0;
     if (options.json) {
-        std::printf("%s\n", JsonLine(Json{{"started", running}, {"error", nullptr}}).c_str());
+        PrintJson(Json{{"started", running}, {"error", nullptr}});
     } else {
         std::printf("module answered; service %s\n", running ? "running" : "ended at once");
     }
@@ -208,24 +257,81 @@ class Progress {
     bool tty_ = false;
 };
 
+off_t FileSize(const std::string& path) {
+    struct stat status = {};
+    return !path.empty() && stat(path.c_str(), &status) == 0 ? status.st_size : 0;
+}
+
+// The module's "+CMS ERROR: <n>" in what it answered since offset of the trace, if it gave one.
+// The trace writes what was read ("<" lines) as it arrived, so the answer may be cut over lines.
+std::optional<int> ModuleErrorInTrace(const std::string& path, off_t offset) {
+    std::ifstream trace(path, std::ios::binary);
+    if (path.empty() || !trace) {
+        return std::nullopt;
+    }
+    trace.seekg(offset);
+    std::string answers;
+    std::string line;
+    while (std::getline(trace, line)) {
+        const size_t mark = line.find(" < ");
+        if (mark != std::string::npos) {
+            answers += line.substr(mark + 3);
+        }
+    }
+    const std::string token = "+CMS ERROR:";
+    const size_t at = answers.rfind(token);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    size_t digits = at + token.size();
+    while (digits < answers.size() && answers[digits] == ' ') {
+        ++digits;
+    }
+    int value = 0;
+    size_t end = digits;
+    while (end < answers.size() && end - digits < 6 && answers[end] >= '0' && answers[end] <= '9') {
+        value = value * 10 + (answers[end++] - '0');
+    }
+    return end > digits ? std::optional<int>(value) : std::nullopt;
+}
+
+Json SendJson(const CliOptions& options, std::optional<int32_t> id, const char* outcome,
+              const std::optional<ErrorReport>& error) {
+    return Json{{"id", id ? Json(*id) : Json(nullptr)},
+                {"number", HostToUtf8(options.number)},
+                {"text", HostToUtf8(options.text)},
+                {"outcome", outcome},
+                {"error", error ? ErrorJson(*error) : Json(nullptr)}};
+}
+
+// The record limits the library checks, checked before the port is opened, so that a text that
+// cannot go never costs a start-up.
+std::optional<ErrorReport> RefusedBeforeStart(const CliOptions& options) {
+    if (options.text.empty() || options.text.size() > 255) {
+        return DescribeLibraryCheck(TIDEWIRE_ERROR_TEXT_LENGTH);
+    }
+    if (options.number.empty() || options.number.size() > 31) {
+        return DescribeLibraryCheck(TIDEWIRE_ERROR_NUMBER_LENGTH);
+    }
+    return std::nullopt;
+}
+
 int RunSend(const CliOptions& options, TidewireLibrary& library) {
     Session session(options, library);
-    std::string error;
+    ErrorReport error;
     if (!session.Start(error)) {
         return StartFailed(options, error);
     }
+    // A module that refuses a message says why only on the line; the trace keeps its answer.
+    const std::string trace = session.TraceFile();
+    const off_t traceStart = FileSize(trace);
     const int32_t id = library.sendMessage(options.text.c_str(), options.number.c_str());
     if (id < 0) {
-        const std::string reason = library.LastError();
+        const ErrorReport refused = session.LibraryError();
         if (options.json) {
-            std::printf("%s\n", JsonLine(Json{{"id", nullptr},
-                                              {"number", options.number},
-                                              {"text", options.text},
-                                              {"outcome", "refused"},
-                                              {"error", reason}})
-                                    .c_str());
+            PrintJson(SendJson(options, std::nullopt, "refused", refused));
         }
-        PrintError("the message was not accepted", reason);
+        PrintErrorReport("error", refused);
         return kExitFailure;
     }
 
@@ -244,39 +350,48 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     while (library.report(reinterpret_cast<char*>(&report)) == 1) {
     }
 
+    std::optional<ErrorReport> failure;
+    if (outcome == 0) {
+        // A message that fails while being sent leaves a text of its own when the library has
+        // one; a module or network that refused it leaves none, only its answer on the line.
+        const int32_t code = library.getLastErrorCode();
+        if (ErrorKind(code) == "message") {
+            failure = session.LibraryError();
+        } else {
+            const std::optional<int> cms = ModuleErrorInTrace(trace, traceStart);
+            failure = DescribeOwnError(
+                "the module refused the message" +
+                (cms ? " (+CMS ERROR: " + std::to_string(*cms) + ")" : std::string()) +
+                " (check the number, the SIM's credit and the service centre)");
+        }
+    } else if (outcome == -1) {
+        failure = DescribeOwnError(interrupted ? "no outcome: interrupted"
+                                               : "no outcome: the module did not answer within " +
+                                                     std::to_string(options.timeoutSeconds) + " s");
+    }
+    session.RemoveOwnTrace();
+
     const char* const word = outcome == 1 ? "sent" : outcome == 0 ? "failed" : "timeout";
-    const std::string reason = outcome == 0 ? library.LastError() : std::string();
     if (options.json) {
-        std::printf("%s\n", JsonLine(Json{{"id", id},
-                                          {"number", options.number},
-                                          {"text", options.text},
-                                          {"outcome", word},
-                                          {"error", outcome == 0 ? Json(reason) : Json(nullptr)}})
-                                .c_str());
+        PrintJson(SendJson(options, id, word, failure));
     } else {
         std::printf("message %d to %s: %s\n", id, options.number.c_str(), word);
     }
-    if (outcome == 1) {
-        return kExitSuccess;
+    if (failure) {
+        PrintErrorReport("error", *failure);
     }
-    if (outcome == 0) {
-        PrintError("the module did not send the message", reason);
-        return kExitFailure;
-    }
-    PrintError("no outcome", interrupted ? "interrupted"
-                                         : "the module did not answer within " +
-                                               std::to_string(options.timeoutSeconds) + " s");
-    return kExitTimeout;
+    return outcome == 1 ? kExitSuccess : outcome == 0 ? kExitFailure : kExitTimeout;
 }
 
 void PrintReceived(const CliOptions& options, const ReceivedMessage& message, bool first) {
     if (options.json) {
-        const std::string object = JsonLine(
-            Json{{"sender", message.sender}, {"time", message.timestamp}, {"text", message.text}});
+        const Json object{{"sender", HostToUtf8(message.sender)},
+                          {"time", HostToUtf8(message.timestamp)},
+                          {"text", HostToUtf8(message.text)}};
         if (options.follow) {
-            std::printf("%s\n", object.c_str());
+            std::printf("%s\n", object.dump().c_str());
         } else {
-            std::printf("%s\n  %s", first ? "" : ",", object.c_str());
+            std::printf("%s\n  %s", first ? "" : ",", object.dump().c_str());
         }
     } else {
         std::printf("%s  %s  %s\n", message.timestamp, message.sender, message.text);
@@ -286,14 +401,16 @@ void PrintReceived(const CliOptions& options, const ReceivedMessage& message, bo
 
 int RunReceive(const CliOptions& options, TidewireLibrary& library) {
     Session session(options, library);
-    std::string error;
+    ErrorReport error;
     if (!session.Start(error)) {
         return StartFailed(options, error);
     }
     for (const auto& injection : options.injections) {
-        const sim::InjectResult result = session.Sim()->Inject(injection.first, injection.second);
+        const sim::InjectResult result =
+            session.Sim()->Inject(injection.first, HostToUtf8(injection.second));
         if (!result.stored) {
-            PrintError("the simulated network could not deliver", result.error);
+            PrintErrorReport("error", DescribeOwnError("the simulated network could not deliver: " +
+                                                       result.error));
             return kExitFailure;
         }
     }
@@ -337,11 +454,12 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
         std::fprintf(stderr, "no messages\n");
     }
     if (library.serviceStarted() == 0) {
-        PrintError("the service ended", library.LastError());
+        PrintErrorReport("error", session.LibraryError());
         return kExitFailure;
     }
     if (received < options.injections.size()) {
-        PrintError("missing messages", "not every injected message arrived within 60 s");
+        PrintErrorReport("error",
+                         DescribeOwnError("not every injected message arrived within 60 s"));
         return kExitTimeout;
     }
     return kExitSuccess;
@@ -369,14 +487,27 @@ int Main(int argc, char** argv) {
     if (parsed >= 0) {
         return parsed;
     }
-    std::string error;
     // The library converts texts from and to the codeset of this locale: the terminal's.
     std::setlocale(LC_ALL, "");
+    if (options.command == Command::Send) {
+        if (const std::optional<ErrorReport> refused = RefusedBeforeStart(options)) {
+            if (options.json) {
+                PrintJson(SendJson(options, std::nullopt, "refused", refused));
+            }
+            PrintErrorReport("error", *refused);
+            return kExitUsage;
+        }
+    }
     CatchInterrupts();
 
     TidewireLibrary library;
-    if (!library.Load(LibraryToLoad(options), error)) {
-        std::fprintf(stderr, "tidewire: %s\n", error.c_str());
+    std::string loadError;
+    if (!library.Load(LibraryToLoad(options), loadError)) {
+        const ErrorReport error = DescribeOwnError(loadError);
+        if (options.json) {
+            PrintJson(Json{{"started", false}, {"error", ErrorJson(error)}});
+        }
+        PrintErrorReport("error", error);
         return kExitFailure;
     }
     switch (options.command) {

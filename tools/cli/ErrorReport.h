@@ -1,0 +1,40 @@
+// What went wrong, told three ways: the library's number and text for programs, and an English
+// sentence with what to do for people. The sentences come from the table the Python package
+// shares (python/tidewire/errors.json), compiled in.
+#ifndef TIDEWIRE_TOOLS_CLI_ERRORREPORT_H
+#define TIDEWIRE_TOOLS_CLI_ERRORREPORT_H
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace tidewire::cli {
+
+struct ErrorReport {
+    int32_t code = 0;     // the library's number (tidewire_errors.h); 0 when it was not its text
+    std::string text;     // the library's own text, host codeset; empty when it was not its text
+    std::string english;  // the sentence and, in parentheses, what to do; host codeset
+};
+
+// The library's failure of number code with its text, on the named device.
+ErrorReport DescribeLibraryError(int32_t code, const std::string& text, const std::string& device);
+
+// The library's number and text for a check the command line made before the library was
+// called: the same limit, found earlier.
+ErrorReport DescribeLibraryCheck(int32_t code);
+
+// A failure the library did not word: the command line's own, or a module's refusal.
+ErrorReport DescribeOwnError(std::string english);
+
+// The table's kind of a number ("message", "init-warning", ...; empty when unknown).
+std::string ErrorKind(int32_t code);
+
+// The report as stderr shows it: "error: <english> [<text>]".
+void PrintErrorReport(const char* label, const ErrorReport& report);
+
+// The report as --json shows it: {"code", "text", "english"}, texts in UTF-8.
+nlohmann::ordered_json ErrorJson(const ErrorReport& report);
+
+}  // namespace tidewire::cli
+
+#endif
