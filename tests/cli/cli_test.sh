@@ -92,10 +92,10 @@ else
 fi
 
 run status status --sim 870
-if [ "$(status_of status)" = 0 ]; then
-  pass "status --sim 870 exits 0"
+if [ "$(status_of status)" = 0 ] && grep -q '^module ready: family 870 (CDMA type 870), model .*199' "$work/status.out"; then
+  pass "status --sim 870 waits for the initialisation and names the family and model"
 else
-  fail "status --sim 870: $(cat "$work/status.err")"
+  fail "status --sim 870: $(cat "$work/status.out" "$work/status.err")"
 fi
 
 # --- receive -----------------------------------------------------------------------------------
@@ -221,6 +221,18 @@ if [ "$(status_of refused)" = 1 ] && grep -q '^error: the module refused the mes
   pass "a message the module refused says so, with its +CMS ERROR code"
 else
   fail "refused message: status $(status_of refused): $(cat "$work/refused.out" "$work/refused.err")"
+fi
+stop_sim
+
+# The start-up succeeds, then the worker's initialisation fails: status must wait and say so.
+start_sim 870
+echo 'fault error AT+CNMI' >"$sim_dir/ctl"
+run init-failed status --device "$sim_dir/modem"
+if [ "$(status_of init-failed)" = 1 ] && grep -q 'initialisation failed' "$work/init-failed.out" &&
+  grep -q '^error: .*initialised.*\[初始化Modem(设置AT+CNMI=2,2,0,0,0)发生错误\]$' "$work/init-failed.err"; then
+  pass "status on a type-870 module whose initialisation fails exits 1 and says so"
+else
+  fail "status with a failing initialisation: status $(status_of init-failed): $(cat "$work/init-failed.out" "$work/init-failed.err")"
 fi
 stop_sim
 

@@ -192,11 +192,13 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
     AddCommonOptions(*receive, options);
     inject->needs(receive->get_option("--sim"));
 
-    CLI::App* const status = app.add_subcommand(
-        "status", "start the service, say whether the module answered, stop");
+    CLI::App* const status =
+        app.add_subcommand("status",
+                           "start the service, wait until the module is initialised, say which "
+                           "module it is, stop");
     status->footer(
-        "Exits 0 when the service started, 1 with the library's reason when not.\n"
-        "--json: {\"started\", \"error\"}.");
+        "Exits 0 when the module was initialised, 1 when the start or the initialisation failed.\n"
+        "--json: {\"started\", \"family\", \"model\", \"error\"}.");
     AddCommonOptions(*status, options);
 
     try {

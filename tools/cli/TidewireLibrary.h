@@ -38,7 +38,8 @@ class TidewireLibrary {
                Resolve(getNextMessage, "SMSGetNextMessage", error) &&
                Resolve(getLastError, "SMSGetLastError", error) &&
                Resolve(setTraceFile, "SMSSetTraceFile", error) &&
-               Resolve(getLastErrorCode, "SMSGetLastErrorCode", error);
+               Resolve(getLastErrorCode, "SMSGetLastErrorCode", error) &&
+               Resolve(getModuleInfo, "SMSGetModuleInfo", error);
     }
 
     // The library's last-error text, already in the terminal's character set.
@@ -59,6 +60,7 @@ class TidewireLibrary {
     decltype(&SMSGetLastError) getLastError = nullptr;
     decltype(&SMSSetTraceFile) setTraceFile = nullptr;
     decltype(&SMSGetLastErrorCode) getLastErrorCode = nullptr;
+    decltype(&SMSGetModuleInfo) getModuleInfo = nullptr;
 
   private:
     template <class F>

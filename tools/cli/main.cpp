@@ -40,6 +40,9 @@ constexpr int kExitTimeout = 3;
 
 // How often the library's queues are looked at; the worker's own cycle is far slower.
 constexpr std::chrono::milliseconds kPollInterval{100};
+// The longest a module may take to be initialised: a GSM module that answers every step at the
+// last moment needs about 11 s.
+constexpr std::chrono::seconds kModuleReadyLimit{60};
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -212,19 +215,77 @@ int StartFailed(const CliOptions& options, const ErrorReport& error) {
     return kExitFailure;
 }
 
+const char* FamilyName(int32_t family) {
+    switch (family) {
+        case 666:
+            return "GSM";
+        case 870:
+            return "CDMA type 870";
+        case 860:
+            return "CDMA type 860";
+        case 865:
+            return "CDMA type 865";
+        default:
+            return "unknown";
+    }
+}
+
+// The worker initialises the module after the start-up has returned: status waits until it has
+// done so (the library gives the family) or given up (the service has ended).
 int RunStatus(const CliOptions& options, TidewireLibrary& library) {
     Session session(options, library);
     ErrorReport error;
     if (!session.Start(error)) {
         return StartFailed(options, error);
     }
-    const bool running = library.serviceStarted() != 0;
-    if (options.json) {
-        PrintJson(Json{{"started", running}, {"error", nullptr}});
-    } else {
-        std::printf("module answered; service %s\n", running ? "running" : "ended at once");
+    char model[64] = {};
+    int32_t family = 0;
+    bool ended = false;
+    const Clock::time_point deadline = Clock::now() + kModuleReadyLimit;
+    while (!interrupted && Clock::now() < deadline) {
+        family = library.getModuleInfo(model, sizeof model);
+        if (family != 0) {
+            break;
+        }
+        if (library.serviceStarted() == 0) {
+            // The worker may have finished the initialisation just before it ended.
+            family = library.getModuleInfo(model, sizeof model);
+            ended = family == 0;
+            break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
     }
-    return running ? kExitSuccess : kExitFailure;
+    const bool ready = family != 0;
+    const int32_t code = library.getLastErrorCode();
+    std::optional<ErrorReport> problem;
+    if (ended || (ready && code != 0)) {
+        problem = session.LibraryError();  // the failure, or a warning the module left
+    } else if (!ready) {
+        problem =
+            DescribeOwnError(interrupted ? "interrupted while the module was initialised"
+                                         : "the module was still being initialised after " +
+                                               std::to_string(kModuleReadyLimit.count()) + " s");
+    }
+    if (options.json) {
+        PrintJson(Json{{"started", ready},
+                       {"family", ready ? Json(family) : Json(nullptr)},
+                       {"model", model[0] != '\0' ? Json(model) : Json(nullptr)},
+                       {"error", problem ? ErrorJson(*problem) : Json(nullptr)}});
+    } else if (ready) {
+        std::printf("module ready: family %d (%s), model %s\n", family, FamilyName(family),
+                    model[0] != '\0' ? model : "not given");
+    } else {
+        std::printf("module %s%s: %s\n", model[0] != '\0' ? "model " : "answered",
+                    model[0] != '\0' ? model : "",
+                    ended ? "its initialisation failed" : "not ready");
+    }
+    if (problem) {
+        PrintErrorReport(ready ? "warning" : "error", *problem);
+    }
+    if (ready) {
+        return kExitSuccess;
+    }
+    return ended ? kExitFailure : kExitTimeout;
 }
 
 // The progress line of a send: redrawn in place on a terminal, a single line elsewhere.
