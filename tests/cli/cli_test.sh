@@ -106,13 +106,25 @@ else
   fail "receive --inject: status $(status_of receive): $(cat "$work/receive.out" "$work/receive.err")"
 fi
 
-run receive-json receive --sim 666 --inject +8613800138000 first --inject +8613800138001 second --json --wait 1
-if [ "$(status_of receive-json)" = 0 ] && is_json receive-json &&
-  python3 -c 'import json,sys; r=json.load(sys.stdin); assert sorted(m["text"] for m in r)==["first","second"]' <"$work/receive-json.out"; then
-  pass "receive --json prints an array of every delivered message"
-else
-  fail "receive --json: $(cat "$work/receive-json.out" "$work/receive-json.err")"
-fi
+# Each family writes its own time; JSON gives ISO 8601 beside it. The sender is as the record has
+# it: a GSM module's PDU gives the digits without "+", a type-870 module lists the "+".
+for family in 666 870; do
+  plus=$([ $family = 870 ] && echo +)
+  run receive-json receive --sim $family --inject +8613800138000 first --inject +8613800138001 second --json --wait 1
+  if [ "$(status_of receive-json)" = 0 ] && is_json receive-json &&
+    python3 -c '
+import json, re, sys
+r = json.load(sys.stdin)
+assert sorted(m["text"] for m in r) == ["first", "second"], r
+assert sorted(m["sender"] for m in r) == [sys.argv[1] + "8613800138000", sys.argv[1] + "8613800138001"], r
+assert all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d", m["time"]) for m in r), r
+assert all(m["time"][:10].replace("-", "") == re.sub(r"\D", "", m["timestamp"])[:8] for m in r), r
+' "$plus" <"$work/receive-json.out"; then
+    pass "receive --sim $family --json prints every message with an ISO 8601 time and its own"
+  else
+    fail "receive --sim $family --json: $(cat "$work/receive-json.out" "$work/receive-json.err")"
+  fi
+done
 
 # --follow runs until interrupted: the message must show before the interrupt ends it cleanly.
 timeout 120 "$cli" receive --sim 666 --follow --json --inject +8613800138000 following \
@@ -122,11 +134,11 @@ for _ in $(seq 1 600); do
   grep -q following "$work/follow.out" && break
   sleep 0.1
 done
-kill -INT $follower
+kill -TERM $follower
 wait $follower
 follow_status=$?
 if [ $follow_status = 0 ] && is_json follow && grep -q following "$work/follow.out"; then
-  pass "receive --follow prints each message as it comes and ends cleanly on Ctrl-C"
+  pass "receive --follow prints each message as it comes and ends cleanly on TERM"
 else
   fail "receive --follow: status $follow_status: $(cat "$work/follow.out" "$work/follow.err")"
 fi
@@ -197,7 +209,7 @@ else
   fail "TIDEWIRE_LIBRARY: $(cat "$work/env-library.err" "$work/option-over-env.err")"
 fi
 
-# --- a module in another process, with faults set ------------------------------------------------
+# --- a module in another process, with messages stored before the start and faults set ----------
 sim_dir=$work/sim
 mkdir "$sim_dir"
 start_sim() { # start_sim FAMILY: the simulator on $sim_dir/modem, steered through $sim_dir/ctl
@@ -213,8 +225,48 @@ stop_sim() {
   echo quit >"$sim_dir/ctl"
   wait "$sim_pid"
 }
+sim_store_count() { # the number of messages the module still holds
+  local before
+  before=$(wc -l <"$sim_dir/out")
+  echo store >"$sim_dir/ctl"
+  for _ in $(seq 1 100); do
+    tail -n +"$((before + 1))" "$sim_dir/out" | grep -q '^store: ' && break
+    sleep 0.1
+  done
+  tail -n +"$((before + 1))" "$sim_dir/out" | sed -n 's/^store: \([0-9]*\) message.*/\1/p'
+}
 
 start_sim 666
+# The first listing comes a few seconds after the start: --wait counts from its end.
+echo 'inject +8613800138000 waiting before the start' >"$sim_dir/ctl"
+run wait-one receive --device "$sim_dir/modem" --wait 1
+if [ "$(status_of wait-one)" = 0 ] && grep -q '  8613800138000  waiting before the start$' "$work/wait-one.out"; then
+  pass "receive --wait 1 prints a message the module held at the start"
+else
+  fail "receive --wait 1: status $(status_of wait-one): $(cat "$work/wait-one.out" "$work/wait-one.err")"
+fi
+
+# Twenty stored, interrupted a second after the first line: what the library took from the module
+# is printed after the stop, the rest stays in the module.
+for i in $(seq 10 29); do echo "inject +86139000000$i stored message $i" >"$sim_dir/ctl"; done
+timeout 120 "$cli" receive --device "$sim_dir/modem" --follow >"$work/interrupted.out" 2>"$work/interrupted.err" &
+receiver=$!
+for _ in $(seq 1 600); do
+  [ -s "$work/interrupted.out" ] && break
+  sleep 0.1
+done
+sleep 1
+kill -INT $receiver
+wait $receiver
+interrupted_status=$?
+printed=$(grep -c 'stored message' "$work/interrupted.out")
+left=$(sim_store_count)
+if [ $interrupted_status = 0 ] && [ $((printed + left)) = 20 ] && [ "$printed" -gt 0 ]; then
+  pass "receive --follow interrupted prints every message taken from the module ($printed, $left left)"
+else
+  fail "receive --follow interrupted: status $interrupted_status, $printed printed, $left left in the module"
+fi
+
 echo 'fault send-fail on' >"$sim_dir/ctl"
 run refused send --device "$sim_dir/modem" 10086 refused
 if [ "$(status_of refused)" = 1 ] && grep -q '^error: the module refused the message (+CMS ERROR: 500)' "$work/refused.err"; then

@@ -177,7 +177,8 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
                       "keep printing messages as they arrive until interrupted (Ctrl-C, TERM)");
     receive
         ->add_option("--wait", options.waitSeconds,
-                     "end once nothing has come for this long (default 5)")
+                     "end once nothing has come for this long after the first reading of the "
+                     "module's store (default 5)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1, 86400));
     CLI::Option* const inject =
@@ -187,8 +188,12 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
                          "start (may be repeated); receive waits for each")
             ->type_name("SENDER TEXT");
     receive->footer(
-        "Prints 'time  sender  text' per message. --json: an array of {\"sender\", \"time\", "
-        "\"text\"}\nobjects; with --follow one object a line.");
+        "Prints 'time  sender  text' per message, the sender as the record gives it "
+        "(8613912345678\n"
+        "from a GSM module, +8613912345678 from a type-870 one). Messages the library took from\n"
+        "the module before the end are printed too. --json: an array of {\"sender\", \"time\" (ISO "
+        "8601),\n\"timestamp\" (the record's own text), \"text\"}; with --follow one object a "
+        "line.");
     AddCommonOptions(*receive, options);
     inject->needs(receive->get_option("--sim"));
 

@@ -39,7 +39,8 @@ class TidewireLibrary {
                Resolve(getLastError, "SMSGetLastError", error) &&
                Resolve(setTraceFile, "SMSSetTraceFile", error) &&
                Resolve(getLastErrorCode, "SMSGetLastErrorCode", error) &&
-               Resolve(getModuleInfo, "SMSGetModuleInfo", error);
+               Resolve(getModuleInfo, "SMSGetModuleInfo", error) &&
+               Resolve(getReceivePolls, "SMSGetReceivePolls", error);
     }
 
     // The library's last-error text, already in the terminal's character set.
@@ -61,6 +62,7 @@ class TidewireLibrary {
     decltype(&SMSSetTraceFile) setTraceFile = nullptr;
     decltype(&SMSGetLastErrorCode) getLastErrorCode = nullptr;
     decltype(&SMSGetModuleInfo) getModuleInfo = nullptr;
+    decltype(&SMSGetReceivePolls) getReceivePolls = nullptr;
 
   private:
     template <class F>

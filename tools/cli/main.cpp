@@ -23,6 +23,7 @@
 #include "HostText.h"
 #include "ModemEngine.h"
 #include "PtyModem.h"
+#include "ReceivedTime.h"
 #include "TidewireLibrary.h"
 #include "tidewire_version.h"
 
@@ -40,8 +41,8 @@ constexpr int kExitTimeout = 3;
 
 // How often the library's queues are looked at; the worker's own cycle is far slower.
 constexpr std::chrono::milliseconds kPollInterval{100};
-// The longest a module may take to be initialised: a GSM module that answers every step at the
-// last moment needs about 11 s.
+// The longest a module may take to be initialised, or to have its store read the first time: a
+// GSM module that answers every step at the last moment needs about 11 s, a listing a few more.
 constexpr std::chrono::seconds kModuleReadyLimit{60};
 
 volatile sig_atomic_t interrupted = 0;
@@ -444,21 +445,60 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     return outcome == 1 ? kExitSuccess : outcome == 0 ? kExitFailure : kExitTimeout;
 }
 
-void PrintReceived(const CliOptions& options, const ReceivedMessage& message, bool first) {
-    if (options.json) {
-        const Json object{{"sender", HostToUtf8(message.sender)},
-                          {"time", HostToUtf8(message.timestamp)},
-                          {"text", HostToUtf8(message.text)}};
-        if (options.follow) {
-            std::printf("%s\n", object.dump().c_str());
-        } else {
-            std::printf("%s\n  %s", first ? "" : ",", object.dump().c_str());
+class ReceivedPrinter {
+  public:
+    explicit ReceivedPrinter(const CliOptions& options) : options_(options) {
+        if (arrayOpen()) {
+            std::printf("[");
         }
-    } else {
-        std::printf("%s  %s  %s\n", message.timestamp, message.sender, message.text);
     }
-    std::fflush(stdout);
-}
+
+    void Print(const ReceivedMessage& message) {
+        if (options_.json) {
+            const std::optional<std::string> iso = IsoTime(message.timestamp);
+            const Json object{{"sender", HostToUtf8(message.sender)},
+                              {"time", iso ? Json(*iso) : Json(nullptr)},
+                              {"timestamp", HostToUtf8(message.timestamp)},
+                              {"text", HostToUtf8(message.text)}};
+            if (arrayOpen()) {
+                std::printf("%s\n  %s", count_ == 0 ? "" : ",", object.dump().c_str());
+            } else {
+                std::printf("%s\n", object.dump().c_str());
+            }
+        } else {
+            std::printf("%s  %s  %s\n", message.timestamp, message.sender, message.text);
+        }
+        std::fflush(stdout);
+        ++count_;
+    }
+
+    // Takes and prints every record the library holds; the number printed.
+    size_t Drain(TidewireLibrary& library) {
+        size_t taken = 0;
+        ReceivedMessage message = {};
+        while (library.getNextMessage(reinterpret_cast<char*>(&message)) == 1) {
+            Print(message);
+            ++taken;
+        }
+        return taken;
+    }
+
+    void Close() {
+        if (arrayOpen()) {
+            std::printf("%s]\n", count_ == 0 ? "" : "\n");
+        } else if (!options_.json && count_ == 0) {
+            std::fprintf(stderr, "no messages\n");
+        }
+    }
+
+    size_t Count() const { return count_; }
+
+  private:
+    bool arrayOpen() const { return options_.json && !options_.follow; }
+
+    const CliOptions& options_;
+    size_t count_ = 0;
+};
 
 int RunReceive(const CliOptions& options, TidewireLibrary& library) {
     Session session(options, library);
@@ -475,52 +515,58 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
             return kExitFailure;
         }
     }
-    if (options.json && !options.follow) {
-        std::printf("[");
-    }
-    // Without --follow the run ends once the injected messages have come and then nothing more
-    // for the quiet time; a module that still holds messages hands one out every cycle or so.
+    ReceivedPrinter printer(options);
+    // The quiet time counts from the end of the module's first listing: the worker reads the
+    // store only after it has initialised the module, a few seconds after the start. Without
+    // --follow the run ends once the injected messages have come and then nothing more for
+    // the quiet time.
     const std::chrono::seconds quiet(options.waitSeconds);
-    const std::chrono::seconds injectedLimit(60);
     const Clock::time_point begun = Clock::now();
-    Clock::time_point lastArrival = begun;
-    size_t received = 0;
+    std::optional<Clock::time_point> lastArrival;
+    std::optional<ErrorReport> problem;
     while (!interrupted) {
-        ReceivedMessage message = {};
-        if (library.getNextMessage(reinterpret_cast<char*>(&message)) == 1) {
-            PrintReceived(options, message, received == 0);
-            ++received;
+        if (!lastArrival && library.getReceivePolls() > 0) {
+            lastArrival = Clock::now();
+        }
+        if (printer.Drain(library) > 0) {
             lastArrival = Clock::now();
             continue;
         }
-        if (!options.follow) {
-            const Clock::time_point now = Clock::now();
-            const bool injectedAllCame = received >= options.injections.size();
-            if (injectedAllCame && now - lastArrival >= quiet) {
-                break;
-            }
-            if (!injectedAllCame && now - begun >= injectedLimit) {
-                break;
-            }
-        }
+        const Clock::time_point now = Clock::now();
         if (library.serviceStarted() == 0) {
-            // The worker ended (the port failed): nothing more can arrive.
+            // The worker ended (a failed initialisation, the port failed): nothing more comes.
+            problem = session.LibraryError();
             break;
+        }
+        if (!lastArrival && now - begun >= kModuleReadyLimit) {
+            problem = DescribeOwnError("the module's message store was not read within " +
+                                       std::to_string(kModuleReadyLimit.count()) + " s");
+            break;
+        }
+        if (!options.follow && lastArrival) {
+            const bool injectedAllCame = printer.Count() >= options.injections.size();
+            if (injectedAllCame && now - *lastArrival >= quiet) {
+                break;
+            }
+            if (!injectedAllCame && now - begun >= kModuleReadyLimit) {
+                break;
+            }
         }
         std::this_thread::sleep_for(kPollInterval);
     }
-    if (options.json && !options.follow) {
-        std::printf("%s]\n", received == 0 ? "" : "\n");
-    } else if (!options.json && received == 0) {
-        std::fprintf(stderr, "no messages\n");
-    }
-    if (library.serviceStarted() == 0) {
-        PrintErrorReport("error", session.LibraryError());
+    // The library deletes each message from the module as it queues it: whatever it took
+    // before the stop is printed now, or it would be lost with this process.
+    session.Stop();
+    printer.Drain(library);
+    printer.Close();
+    if (problem) {
+        PrintErrorReport("error", *problem);
         return kExitFailure;
     }
-    if (received < options.injections.size()) {
+    if (printer.Count() < options.injections.size()) {
         PrintErrorReport("error",
-                         DescribeOwnError("not every injected message arrived within 60 s"));
+                         DescribeOwnError("not every injected message arrived within " +
+                                          std::to_string(kModuleReadyLimit.count()) + " s"));
         return kExitTimeout;
     }
     return kExitSuccess;
