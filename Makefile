@@ -12,7 +12,9 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 BUILD_PACKAGES := build-essential cmake libgtest-dev libcli11-dev nlohmann-json3-dev
 # The install test builds C programs against the install (pkg-config) and the Python wheel
 # offline (setuptools and wheel from Debian) into a fresh virtual environment.
-TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv
+# mypy checks the Python package's type hints.
+TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv \
+  mypy
 BENCH_PACKAGES := pkg-config libgammu-dev libbenchmark-dev
 # Short runs: the machine is shared, and every budget is a ratio taken within one run.
 BENCH_ARGS ?= --benchmark_min_time=0.1

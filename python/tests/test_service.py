@@ -4,6 +4,7 @@ Needs TIDEWIRE_LIBRARY (the current edition's libtidewire.so) and TIDEWIRE_MODEM
 tidewire-modemsim program); ctest sets both.
 """
 
+import asyncio
 import os
 import re
 import shutil
@@ -13,6 +14,7 @@ import tempfile
 import textwrap
 import time
 import unittest
+from datetime import datetime
 
 import tidewire
 
@@ -76,6 +78,12 @@ class Simulator:
         finally:
             os.close(fd)
 
+    def inject(self, line):
+        """Stores a message in the module, and waits until it has."""
+        mark = len(self.output())
+        self.command(line)
+        wait_until(lambda: "stored at" in self.output()[mark:], "the injected message")
+
     def sent(self, count):
         """The simulator's lines for what the host sent, once there are ``count`` of them."""
 
@@ -110,8 +118,10 @@ class ServiceWithModemTest(unittest.TestCase):
         cls.sim.close()
 
     def setUp(self):
-        self.service = tidewire.Service(device=self.sim.link, library=required_env(
-            "TIDEWIRE_LIBRARY"))
+        self.service = tidewire.Service(
+            device=self.sim.link, library=required_env("TIDEWIRE_LIBRARY"),
+            parity=tidewire.Parity.NONE, stop_bits=tidewire.StopBits.ONE,
+            flow_control=tidewire.FlowControl.NONE)
         self.service.start()
         self.addCleanup(self.service.stop)
         # Records left from an earlier test belong to it.
@@ -155,31 +165,69 @@ class ServiceWithModemTest(unittest.TestCase):
         first, second = messages
         self.assertEqual(first.text, "收到了吗？Yes 😀")
         self.assertEqual(first.sender, "8613912345678")
-        self.assertRegex(first.timestamp, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+        self.assertEqual(first.time, datetime.strptime(first.timestamp, "%Y-%m-%d %H:%M:%S"))
         self.assertEqual((second.text, second.sender), ("plain text", "Tidewire"))
         self.assertEqual(list(self.service.messages()), [])
 
     def test_refused_sends_raise_with_the_library_text(self):
         service = self.service
         cases = [
-            ("", "13800138000", "发送的内容大于255或小于等于0"),
-            ("x" * 256, "13800138000", "发送的内容大于255或小于等于0"),
-            ("hi", "", "发送的手机号码大于31或小于等于0"),
-            ("hi", "138,AT+CMGD=1", "发送的手机号码含有非法字符"),
-            ("hi\x1aAT", "13800138000", "发送的内容含有非法控制字符"),
+            ("", "13800138000", "发送的内容大于255或小于等于0", 10),
+            ("x" * 256, "13800138000", "发送的内容大于255或小于等于0", 10),
+            ("hi", "", "发送的手机号码大于31或小于等于0", 11),
+            ("hi", "138,AT+CMGD=1", "发送的手机号码含有非法字符", 12),
+            ("hi\x1aAT", "13800138000", "发送的内容含有非法控制字符", 13),
         ]
-        for text, number, error in cases:
+        for text, number, error, code in cases:
             with self.subTest(text=text[:10], number=number):
-                with self.assertRaises(tidewire.TidewireError) as raised:
+                with self.assertRaises(tidewire.InvalidArgument) as raised:
                     service.send(text, number)
-                self.assertEqual(raised.exception.text, error)
-                self.assertEqual(str(raised.exception), error)
+                self.assertEqual((raised.exception.code, raised.exception.text), (code, error))
+                self.assertRegex(str(raised.exception), r"^[ -~]+\([ -~]+\)$")  # English, advice
                 self.assertEqual(service.last_error, error)
+                self.assertEqual(service.last_error_code, code)
         # 85 Chinese characters are 255 UTF-8 bytes: the library counts bytes, not characters.
         self.assertGreaterEqual(service.send("汉" * 85, "13800138000"), 0)
         with self.assertRaises(tidewire.TidewireError):
             service.send("汉" * 86, "13800138000")
         self.assertTrue(service.running)
+
+    def test_module_tells_family_and_model_once_initialised(self):
+        family, model = wait_until(lambda: self.service.module()[0] and self.service.module(),
+                                   "the initialised module")
+        self.assertEqual(family, 666)
+        self.assertIn("GSM", model)
+
+    def test_incoming_yields_what_the_module_held_and_ends_when_quiet(self):
+        self.sim.inject("inject +8613912345678 held before the call")
+        began = time.monotonic()
+        texts = [message.text for message in self.service.incoming(timeout=1)]
+        self.assertEqual(texts, ["held before the call"])
+        self.assertLess(time.monotonic() - began, DEADLINE)
+
+    def test_asyncio_sends_receives_and_raises_a_refusal(self):
+        service = self.service
+
+        async def host():
+            sent = await service.send_async("async hello", "13800138000", timeout=DEADLINE)
+            self.sim.inject("inject +8613912345678 async reply")
+            replies = [message.text async for message in service.incoming_async(timeout=1)]
+            self.sim.command("fault send-fail on")
+            try:
+                await service.send_async("refused", "13800138000", timeout=DEADLINE)
+                rejected = None
+            except tidewire.MessageRejected as error:
+                rejected = error
+            finally:
+                self.sim.command("fault send-fail off")
+            return sent, replies, rejected
+
+        sent, replies, rejected = asyncio.run(host())
+        self.assertIs(sent, True)
+        self.assertEqual(replies, ["async reply"])
+        self.assertIsNotNone(rejected)
+        self.assertEqual((rejected.code, rejected.text), (0, ""))
+        self.assertIn("refused the message", str(rejected))
 
     def test_nul_in_text_is_refused_before_the_library_would_cut_it(self):
         with self.assertRaises(ValueError):
@@ -195,7 +243,7 @@ class ServiceWithModemTest(unittest.TestCase):
 
     def test_second_start_is_refused_while_running(self):
         other = tidewire.Service(device=self.sim.link, library=required_env("TIDEWIRE_LIBRARY"))
-        with self.assertRaises(tidewire.TidewireError) as raised:
+        with self.assertRaises(tidewire.AlreadyRunning) as raised:
             other.start()
         self.assertEqual(raised.exception.text, "服务已经启动(或还没有停止成功)，不能再次启动")
         self.assertTrue(self.service.running)
@@ -227,19 +275,25 @@ class ServiceWithoutModemTest(unittest.TestCase):
         kwargs.setdefault("library", required_env("TIDEWIRE_LIBRARY"))
         return tidewire.Service(**kwargs)
 
-    def test_missing_device_raises_port_open_error(self):
+    def test_missing_device_raises_port_error_naming_it(self):
         service = self.make(device="/nonexistent/tidewire-tty")
-        with self.assertRaises(tidewire.TidewireError) as raised:
+        with self.assertRaises(tidewire.PortError) as raised:
             with service:
                 self.fail("the block must not run when the start failed")
-        self.assertTrue(raised.exception.text.startswith("串口打开错误"), raised.exception.text)
+        reason = os.strerror(2)  # ENOENT, in this process's locale, as the library words it
+        self.assertEqual(raised.exception.code, 2)
+        self.assertEqual(raised.exception.text, "串口打开错误" + reason)
+        self.assertEqual(
+            str(raised.exception),
+            "cannot open /nonexistent/tidewire-tty: %s (is the device name right, and the "
+            "modem plugged in?)" % reason)
         self.assertFalse(service.running)
 
     def test_send_before_start_is_refused(self):
         service = self.make(device="/nonexistent/tidewire-tty")
-        with self.assertRaises(tidewire.TidewireError) as raised:
+        with self.assertRaises(tidewire.NotRunning) as raised:
             service.send("hello", "13800138000")
-        self.assertEqual(raised.exception.text, "服务器未启动")
+        self.assertEqual((raised.exception.code, raised.exception.text), (9, "服务器未启动"))
         # Not started: nothing can finish, so waiting returns at once instead of at the timeout.
         began = time.monotonic()
         self.assertIsNone(service.wait_for(0, timeout=60))

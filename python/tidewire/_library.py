@@ -74,6 +74,14 @@ def _declare(lib: ctypes.CDLL, name: str) -> None:
     if hasattr(lib, "SMSSetTraceFile"):
         lib.SMSSetTraceFile.argtypes = [c_char_p]
         lib.SMSSetTraceFile.restype = c_int32
+    # Extensions a library of this version has; the package copes without them.
+    for export in ("SMSGetLastErrorCode", "SMSGetReceivePolls"):
+        if hasattr(lib, export):
+            getattr(lib, export).argtypes = []
+            getattr(lib, export).restype = c_int32
+    if hasattr(lib, "SMSGetModuleInfo"):
+        lib.SMSGetModuleInfo.argtypes = [ctypes.c_void_p, c_int32]
+        lib.SMSGetModuleInfo.restype = c_int32
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:

@@ -1,12 +1,17 @@
-"""The service object, the two record types and the exception."""
+"""The service object, the line-setting codes and the two record types."""
 
+import asyncio
 import ctypes
+import enum
 import os
+import re
 import struct
 import time
 from dataclasses import dataclass
-from typing import Iterator, Optional
+from datetime import datetime
+from typing import Any, AsyncIterator, Iterator, Optional, Tuple, Union
 
+from ._errors import MessageRejected, TidewireError, error_for, error_kind
 from ._library import host_codeset, load_library
 
 # Record sizes and field offsets of OutgoingMessage (a report) and ReceivedMessage.
@@ -27,12 +32,33 @@ LAST_ERROR_SIZE = 1024
 POLL_INTERVAL = 0.05
 
 
-class TidewireError(Exception):
-    """A call the library refused; ``text`` is its last-error text, decoded."""
+class Parity(enum.IntEnum):
+    """The parity codes the library takes (the plain integers are accepted as well)."""
 
-    def __init__(self, text: str) -> None:
-        super().__init__(text)
-        self.text = text
+    EVEN = 0
+    MARK = 1
+    NONE = 2
+    ODD = 3
+    SPACE = 4
+
+
+class StopBits(enum.IntEnum):
+    """The stop-bit codes. A POSIX serial driver has no ONE_AND_HALF: the start then fails."""
+
+    ONE = 0
+    ONE_AND_HALF = 1
+    TWO = 2
+
+
+class FlowControl(enum.IntEnum):
+    """The flow-control codes. A POSIX serial driver has only NONE, RTS_CTS and XON_XOFF."""
+
+    NONE = 0
+    RTS_CTS = 1
+    CTS_DTR = 2
+    DSR_RTS = 3
+    DSR_DTR = 4
+    XON_XOFF = 5
 
 
 @dataclass(frozen=True)
@@ -47,16 +73,36 @@ class Report:
 
 @dataclass(frozen=True)
 class Message:
-    """A received message: the sender as the network gave it (digits with the country code,
-    or the name of an alphanumeric sender) and the time stamp, "yyyy-mm-dd hh:mm:ss" on most
-    modules."""
+    """A received message: the sender as the record gives it (digits with the country code and
+    no "+" from a GSM module, as listed by a type-870 module, what a CDMA network gives, or the
+    name of an alphanumeric sender), the record's own time text (``timestamp``,
+    "yyyy-mm-dd hh:mm:ss" on most modules) and that time as a ``datetime`` (``time``: local
+    time, without a zone, as the modules give it; None when the text is in no known form)."""
 
     text: str
     sender: str
     timestamp: str
+    time: Optional[datetime] = None
 
 
-def _field(raw: bytes, span, codeset: str) -> str:
+# "yyyy-mm-dd hh:mm:ss" (GSM, 860, 865), "yyyy/mm/dd hh:mm:ss" (870), "yy/mm/dd,hh:mm:ss".
+_TIME = re.compile(r"(\d{2}|\d{4})([-/])(\d\d)\2(\d\d)[ ,](\d\d):(\d\d):(\d\d)")
+
+
+def parse_time(timestamp: str) -> Optional[datetime]:
+    """The time of a received record's time text, or None when it is in no known form."""
+    match = _TIME.fullmatch(timestamp)
+    if match is None:
+        return None
+    year, _, month, day, hour, minute, second = match.groups()
+    try:
+        return datetime(int(year) + (2000 if len(year) == 2 else 0), int(month), int(day),
+                        int(hour), int(minute), int(second))
+    except ValueError:
+        return None
+
+
+def _field(raw: bytes, span: Tuple[int, int], codeset: str) -> str:
     value = raw[span[0] : span[1]].split(b"\0", 1)[0]
     return value.decode(codeset, errors="replace")
 
@@ -74,10 +120,10 @@ class Service:
         device: Optional[str] = None,
         port: Optional[int] = None,
         baud: int = 115200,
-        parity: int = 2,
+        parity: Union[Parity, int] = Parity.NONE,
         data_bits: int = 8,
-        stop_bits: int = 0,
-        flow_control: int = 0,
+        stop_bits: Union[StopBits, int] = StopBits.ONE,
+        flow_control: Union[FlowControl, int] = FlowControl.NONE,
         service_centre: Optional[str] = "card",
         library: Optional[str] = None,
     ) -> None:
@@ -135,14 +181,30 @@ class Service:
         length = max(0, min(length, LAST_ERROR_SIZE))
         return buffer.raw[:length].split(b"\0", 1)[0].decode(self._codeset, errors="replace")
 
+    @property
+    def last_error_code(self) -> int:
+        """The number of the library's most recent failure (0 when there was none): one of the
+        TIDEWIRE_ERROR_* constants of tidewire_errors.h."""
+        if not hasattr(self._lib, "SMSGetLastErrorCode"):
+            return 0
+        return int(self._lib.SMSGetLastErrorCode())
+
+    @property
+    def device_name(self) -> str:
+        """The device the service opens, for messages."""
+        if self.port is not None:
+            return "COM%d (/dev/ttyS%d)" % (self.port, self.port - 1)
+        return os.fsdecode(self.device) if self.device is not None else ""
+
     def _fail(self) -> TidewireError:
-        return TidewireError(self.last_error)
+        return error_for(self.last_error_code, self.last_error, self.device_name)
 
     # --- start and stop ----------------------------------------------------------------------
 
     def start(self) -> None:
-        """Opens the port, identifies the module and starts the worker; raises TidewireError
-        with the library's reason when it cannot."""
+        """Opens the port, identifies the module and starts the worker; raises the
+        TidewireError of the library's reason when it cannot (PortError, NoAnswer,
+        UnknownModule, NoSim, AlreadyRunning, InvalidArgument)."""
         centre = None
         if self.service_centre is not None:
             centre = self._encode("service_centre", self.service_centre)
@@ -150,37 +212,49 @@ class Service:
         if self.port is not None:
             started = self._lib.SMSStartService(self.port, *line)
         else:
-            started = self._lib.SMSStartServiceEx(os.fsencode(self.device), *line)
+            started = self._lib.SMSStartServiceEx(os.fsencode(self.device or ""), *line)
         if started != 1:
             raise self._fail()
 
     def stop(self) -> None:
         """Stops the service after the modem dialogue in progress. Reports and received
-        messages can still be taken afterwards."""
+        messages can still be taken afterwards, and must be: the library has already deleted
+        from the module every message it took (see messages())."""
         self._lib.SMSStopSerice()
 
     @property
     def running(self) -> bool:
-        return self._lib.SMSSeviceStarted() != 0
+        return bool(self._lib.SMSSeviceStarted() != 0)
 
     def __enter__(self) -> "Service":
         self.start()
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: Any) -> None:
         self.stop()
+
+    def module(self) -> Tuple[int, str]:
+        """The module's family (666, 870, 860, 865) once the worker has initialised it, else 0,
+        and the model text it answered at the start (upper-cased; "" when unknown). After
+        start() a host that waits for the module to be ready polls this until the family is not
+        0, or until ``running`` is False: the initialisation failed (``last_error_code``)."""
+        if not hasattr(self._lib, "SMSGetModuleInfo"):
+            return (0, "")
+        buffer = ctypes.create_string_buffer(64)
+        family = int(self._lib.SMSGetModuleInfo(buffer, len(buffer)))
+        return (family, buffer.value.decode("ascii", errors="replace"))
 
     # --- sending -----------------------------------------------------------------------------
 
     def send(self, text: str, number: str) -> int:
-        """Queues a message and returns its id; raises TidewireError when the library refuses
-        it (not started, empty or too long, forbidden characters)."""
+        """Queues a message and returns its id; raises NotRunning, or InvalidArgument (empty or
+        too long, forbidden characters), when the library refuses it."""
         message_id = self._lib.SMSSendMessage(
             self._encode("text", text), self._encode("number", number)
         )
         if message_id < 0:
             raise self._fail()
-        return message_id
+        return int(message_id)
 
     def query(self, message_id: int) -> Optional[bool]:
         """True when the module confirmed the message, False when it failed, None while it is
@@ -223,18 +297,85 @@ class Service:
                 number=_field(raw, REPORT_NUMBER, self._codeset),
             )
 
+    def _take_message(self) -> Optional[Message]:
+        buffer = ctypes.create_string_buffer(MESSAGE_SIZE)
+        if self._lib.SMSGetNextMessage(buffer) != 1:
+            return None
+        raw = buffer.raw
+        timestamp = _field(raw, MESSAGE_TIMESTAMP, self._codeset)
+        return Message(
+            text=_field(raw, MESSAGE_TEXT, self._codeset),
+            sender=_field(raw, MESSAGE_SENDER, self._codeset),
+            timestamp=timestamp,
+            time=parse_time(timestamp),
+        )
+
     def messages(self) -> Iterator[Message]:
-        """Takes the waiting received messages, oldest first, until none is left."""
+        """Takes the waiting received messages, oldest first, until none is left. Call it after
+        stop() as well: the library deletes each message from the module as it takes it, so a
+        message it took before the stop is nowhere else."""
         while True:
-            buffer = ctypes.create_string_buffer(MESSAGE_SIZE)
-            if self._lib.SMSGetNextMessage(buffer) != 1:
+            message = self._take_message()
+            if message is None:
                 return
-            raw = buffer.raw
-            yield Message(
-                text=_field(raw, MESSAGE_TEXT, self._codeset),
-                sender=_field(raw, MESSAGE_SENDER, self._codeset),
-                timestamp=_field(raw, MESSAGE_TIMESTAMP, self._codeset),
-            )
+            yield message
+
+    def incoming(self, timeout: Optional[float] = None) -> Iterator[Message]:
+        """Yields each received message as the worker takes it from the module, without the
+        host polling. With a timeout, ends once nothing has come for that many seconds, counted
+        from the end of the first reading of the module's store that began after the call (so
+        what the module held at the call is never missed); without one, runs until the service
+        stops. Once the service is not running it yields what the library still holds and
+        ends; after a stop() from another thread, take the rest with messages()."""
+        watch = _IncomingWatch(self, timeout)
+        while True:
+            yield from watch.available()
+            if watch.finished():
+                return
+            time.sleep(POLL_INTERVAL)
+
+    async def incoming_async(self, timeout: Optional[float] = None) -> AsyncIterator[Message]:
+        """incoming() for asyncio: ``async for message in service.incoming_async(...)``; it
+        waits with asyncio.sleep, so the event loop goes on meanwhile."""
+        watch = _IncomingWatch(self, timeout)
+        while True:
+            for message in watch.available():
+                yield message
+            if watch.finished():
+                return
+            await asyncio.sleep(POLL_INTERVAL)
+
+    async def send_async(self, text: str, number: str, timeout: float = 60.0) -> Optional[bool]:
+        """Queues a message and waits for its outcome without blocking the event loop: True when
+        the module confirmed it, None when no outcome came within ``timeout`` seconds (or the
+        service stopped first). Raises MessageRejected when it was not sent: with the library's
+        code and text when it has one (too long for the module, a mode the module refused), code
+        0 when the module or the network refused it; and what send() raises."""
+        message_id = self.send(text, number)
+        deadline = time.monotonic() + timeout
+        outcome = self.query(message_id)
+        while outcome is None and self.running and time.monotonic() < deadline:
+            await asyncio.sleep(POLL_INTERVAL)
+            outcome = self.query(message_id)
+        if outcome is None and not self.running:
+            outcome = self.query(message_id)
+        if outcome is False:
+            raise self._rejection()
+        return outcome
+
+    def _rejection(self) -> MessageRejected:
+        code = self.last_error_code
+        if error_kind(code) == "message":
+            error = error_for(code, self.last_error, self.device_name)
+            if isinstance(error, MessageRejected):
+                return error
+        return MessageRejected("", 0, "the module refused the message (check the number, the "
+                                      "SIM's credit and the service centre)")
+
+    def _receive_polls(self) -> Optional[int]:
+        if not hasattr(self._lib, "SMSGetReceivePolls"):
+            return None
+        return int(self._lib.SMSGetReceivePolls())
 
     # --- AT trace ----------------------------------------------------------------------------
 
@@ -250,3 +391,45 @@ class Service:
         raw = None if path is None or path == "" else os.fsencode(path)
         if self._lib.SMSSetTraceFile(raw) != 1:
             raise TidewireError("the library could not open the trace file %r" % (path,))
+
+
+class _IncomingWatch:
+    """When incoming() has a message to hand out, and when it is done."""
+
+    def __init__(self, service: Service, timeout: Optional[float]) -> None:
+        self._service = service
+        self._timeout = timeout
+        self._polls_at_call = service._receive_polls()
+        # The quiet time begins once the worker has read the store in a reading begun after
+        # the call; with a library that cannot tell, at the call.
+        self._quiet_since: Optional[float] = None if self._polls_at_call is not None else (
+            time.monotonic())
+        self._stopped_seen = False
+
+    def available(self) -> Iterator[Message]:
+        """The messages waiting now, taken one at a time as the caller asks for them."""
+        while True:
+            message = self._service._take_message()
+            if message is None:
+                return
+            self._quiet_since = time.monotonic()
+            yield message
+
+    def finished(self) -> bool:
+        """Asked when no message waits."""
+        if not self._service.running:
+            # The worker may have queued a last message after the queue was found empty: one
+            # more look before the end.
+            done = self._stopped_seen
+            self._stopped_seen = True
+            return done
+        now = time.monotonic()
+        if self._quiet_since is None:
+            # A reading in progress at the call may have missed what was stored just before
+            # it; the one after it began after the call.
+            polls = self._service._receive_polls()
+            if polls is not None and self._polls_at_call is not None and (
+                    polls - self._polls_at_call >= 2):
+                self._quiet_since = now
+            return False
+        return self._timeout is not None and now - self._quiet_since >= self._timeout

@@ -26,7 +26,7 @@ def package_version() -> str:
     try:
         from ._release import VERSION  # type: ignore[import]  # only in a built package
 
-        return VERSION
+        return str(VERSION)
     except ImportError:
         here = os.path.dirname(os.path.abspath(__file__))
         cmake_lists = os.path.join(here, os.pardir, os.pardir, "CMakeLists.txt")
