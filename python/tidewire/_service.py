@@ -351,6 +351,7 @@ class Service:
         service stopped first). Raises MessageRejected when it was not sent: with the library's
         code and text when it has one (too long for the module, a mode the module refused), code
         0 when the module or the network refused it; and what send() raises."""
+        code_before = self.last_error_code
         message_id = self.send(text, number)
         deadline = time.monotonic() + timeout
         outcome = self.query(message_id)
@@ -360,15 +361,18 @@ class Service:
         if outcome is None and not self.running:
             outcome = self.query(message_id)
         if outcome is False:
-            raise self._rejection()
+            raise self._rejection(code_before)
         return outcome
 
-    def _rejection(self) -> MessageRejected:
+    def _rejection(self, code_before: int) -> MessageRejected:
+        # A message the worker failed itself leaves a text of its own: one of the sending texts,
+        # or (in PDU mode) a number or service centre it cannot encode. A module or network that
+        # refused it leaves none, and the text is still the one from before the send.
         code = self.last_error_code
-        if error_kind(code) == "message":
+        kind = error_kind(code)
+        if kind == "message" or (code != code_before and kind == "invalid-argument"):
             error = error_for(code, self.last_error, self.device_name)
-            if isinstance(error, MessageRejected):
-                return error
+            return MessageRejected(error.text, error.code, str(error))
         return MessageRejected("", 0, "the module refused the message (check the number, the "
                                       "SIM's credit and the service centre)")
 

@@ -387,6 +387,7 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     // A module that refuses a message says why only on the line; the trace keeps its answer.
     const std::string trace = session.TraceFile();
     const off_t traceStart = FileSize(trace);
+    const int32_t codeBefore = library.getLastErrorCode();
     const int32_t id = library.sendMessage(options.text.c_str(), options.number.c_str());
     if (id < 0) {
         const ErrorReport refused = session.LibraryError();
@@ -414,10 +415,13 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
 
     std::optional<ErrorReport> failure;
     if (outcome == 0) {
-        // A message that fails while being sent leaves a text of its own when the library has
-        // one; a module or network that refused it leaves none, only its answer on the line.
+        // A message the worker failed itself leaves a text of its own: one of the sending
+        // texts, or (in PDU mode) a number or service centre it cannot encode. A module or
+        // network that refused it leaves none, only its answer on the line, and the text is
+        // still the one from before the send.
         const int32_t code = library.getLastErrorCode();
-        if (ErrorKind(code) == "message") {
+        const std::string kind = ErrorKind(code);
+        if (kind == "message" || (code != codeBefore && kind == "invalid-argument")) {
             failure = session.LibraryError();
         } else {
             const std::optional<int> cms = ModuleErrorInTrace(trace, traceStart);
