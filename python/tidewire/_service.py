@@ -404,10 +404,10 @@ class _IncomingWatch:
         self._service = service
         self._timeout = timeout
         self._polls_at_call = service._receive_polls()
-        # The quiet time begins once the worker has read the store in a reading begun after
-        # the call; with a library that cannot tell, at the call.
-        self._quiet_since: Optional[float] = None if self._polls_at_call is not None else (
-            time.monotonic())
+        # The quiet time begins at the end of the first reading of the store begun after the
+        # call (with a library that cannot tell, at the call), or at a later message.
+        self._read_after_call = self._polls_at_call is None
+        self._quiet_since = time.monotonic()
         self._stopped_seen = False
 
     def available(self) -> Iterator[Message]:
@@ -428,12 +428,12 @@ class _IncomingWatch:
             self._stopped_seen = True
             return done
         now = time.monotonic()
-        if self._quiet_since is None:
+        if not self._read_after_call:
             # A reading in progress at the call may have missed what was stored just before
             # it; the one after it began after the call.
             polls = self._service._receive_polls()
-            if polls is not None and self._polls_at_call is not None and (
-                    polls - self._polls_at_call >= 2):
-                self._quiet_since = now
-            return False
+            if polls is None or self._polls_at_call is None or polls - self._polls_at_call < 2:
+                return False
+            self._read_after_call = True
+            self._quiet_since = now
         return self._timeout is not None and now - self._quiet_since >= self._timeout

@@ -526,10 +526,14 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
     // the quiet time.
     const std::chrono::seconds quiet(options.waitSeconds);
     const Clock::time_point begun = Clock::now();
-    std::optional<Clock::time_point> lastArrival;
+    bool firstListingDone = false;
+    Clock::time_point lastArrival = begun;
     std::optional<ErrorReport> problem;
     while (!interrupted) {
-        if (!lastArrival && library.getReceivePolls() > 0) {
+        if (!firstListingDone && library.getReceivePolls() > 0) {
+            // Messages of the listing may have been printed while it went on; the quiet time
+            // begins at its end, or at a later arrival.
+            firstListingDone = true;
             lastArrival = Clock::now();
         }
         if (printer.Drain(library) > 0) {
@@ -542,14 +546,14 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
             problem = session.LibraryError();
             break;
         }
-        if (!lastArrival && now - begun >= kModuleReadyLimit) {
+        if (!firstListingDone && now - begun >= kModuleReadyLimit) {
             problem = DescribeOwnError("the module's message store was not read within " +
                                        std::to_string(kModuleReadyLimit.count()) + " s");
             break;
         }
-        if (!options.follow && lastArrival) {
+        if (!options.follow && firstListingDone) {
             const bool injectedAllCame = printer.Count() >= options.injections.size();
-            if (injectedAllCame && now - *lastArrival >= quiet) {
+            if (injectedAllCame && now - lastArrival >= quiet) {
                 break;
             }
             if (!injectedAllCame && now - begun >= kModuleReadyLimit) {
