@@ -85,14 +85,13 @@ class PostgresDatabase : public Database {
     }
 
   private:
-    // Texts cross the library in UTF-8 (the gateway never sets a locale), and the store keeps
-    // times in UTC whatever the server's zone.
+    // Texts cross the library in UTF-8: the gateway never sets a locale, so the library
+    // converts to and from UTF-8, whatever the environment's locale says.
     void Prepare() {
         PQsetNoticeProcessor(connection_, QuietNotice, nullptr);
         if (PQsetClientEncoding(connection_, "UTF8") != 0) {
             throw StoreError("the PostgreSQL server refused the UTF8 client encoding");
         }
-        Query("SET TIME ZONE 'UTC'", {});
     }
 
     PGconn* connection_;

@@ -44,8 +44,9 @@ std::string DeviceOf(const GatewayConfig& config) {
 }
 
 // SIGTERM and SIGINT are taken by sigtimedwait in the main loop rather than by a handler, so a
-// stop is seen at a known point of the loop. Blocked before the library starts its worker,
-// which inherits the mask and so never takes them itself.
+// stop is seen at a known point of the loop. Blocked just before the library starts its worker,
+// which inherits the mask and so never takes them itself; until then (and in --check and
+// --queue) they end the process at once, as there is nothing to settle.
 sigset_t StopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -145,6 +146,8 @@ int Run(const GatewayConfig& config) {
         LogError(failure.what());
         return kExitFailure;
     }
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     if (!modem.Start(config, error)) {
         LogError("cannot start the service on " + DeviceOf(config) + ": " + error);
         return kExitFailure;
@@ -152,7 +155,6 @@ int Run(const GatewayConfig& config) {
     LogInfo("gateway " + config.name + " running on " + DeviceOf(config) + ", store " +
             StoreForLog(config.store));
 
-    const sigset_t signals = StopSignals();
     bool stopping = false;
     Gateway gateway(config, *store, modem);
     const int status = gateway.Run([&](std::chrono::milliseconds tick) {
@@ -191,8 +193,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     ConfigureLog(config.verbose);
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     switch (config.mode) {
         case Mode::Queue:
             return Queue(config);
