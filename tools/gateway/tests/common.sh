@@ -19,10 +19,12 @@ stop_all() {
   pids=()
 }
 
-# start_modem NAME: a simulated GSM module on $work/NAME, steered through $work/NAME.ctl.
+# start_modem NAME [OPTIONS...]: a simulated GSM module on $work/NAME, steered through
+# $work/NAME.ctl; what it prints (with --trace the line's bytes too) goes to $work/NAME.out.
 start_modem() {
   local modem=$1
-  "$modemsim" --link "$work/$modem" --control "$work/$modem.ctl" >"$work/$modem.out" 2>&1 </dev/null &
+  shift
+  "$modemsim" --link "$work/$modem" --control "$work/$modem.ctl" "$@" >"$work/$modem.out" 2>&1 </dev/null &
   pids+=($!)
   wait_for 50 0.1 '[ -p "$work/$modem.ctl" ] && [ -L "$work/$modem" ]' || {
     echo "the simulator $modem did not come up: $(cat "$work/$modem.out")"
@@ -64,7 +66,7 @@ start_gateway() {
 # wait_for TRIES PAUSE CONDITION: evaluates the shell condition until it holds, at most TRIES
 # times.
 wait_for() {
-  local tries=$1 pause=$2 condition=$3
+  local tries=$1 pause=$2 condition=$3 i
   for ((i = 0; i < tries; i++)); do
     eval "$condition" && return 0
     sleep "$pause"
