@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kTick{100};
 constexpr std::chrono::seconds kHeartbeat{5};
+constexpr std::chrono::seconds kRecoveryPause{5};
 // At most this many received records are held in memory while the store fails; the rest wait
 // in the library's queue.
 constexpr size_t kHeldRecords = 64;
@@ -40,7 +41,10 @@ bool Gateway::Guarded(const char* what, const std::function<void()>& operation) 
         Log(storeFailing_ ? Priority::Debug : Priority::Error,
             std::string("cannot ") + what + ": " + failure.what());
         storeFailing_ = true;
-        store_.database().Recover();
+        if (Clock::now() >= nextRecovery_) {
+            store_.database().Recover();
+            nextRecovery_ = Clock::now() + kRecoveryPause;
+        }
         return false;
     }
 }
@@ -195,6 +199,7 @@ bool Gateway::SettleAfterStop() {
     }
     TakeReceived(SIZE_MAX);
     for (int attempt = 1; attempt <= kFinalTries; ++attempt) {
+        nextRecovery_ = Clock::time_point{};
         const bool rowSettled = SettleRow();
         if (StoreReceived() && rowSettled) {
             return true;

@@ -65,6 +65,8 @@ class Gateway {
     std::deque<Received> received_;
     Clock::time_point nextClaim_{};
     Clock::time_point nextHeartbeat_{};
+    // A store that is down is reconnected to at most this often.
+    Clock::time_point nextRecovery_{};
     bool storeFailing_ = false;
 };
 

@@ -36,6 +36,11 @@ mkdir "$work/pg"
 stop_server() {
   "${as_owner[@]}" "$pgbin/pg_ctl" -D "$work/pg/data" -m immediate stop >/dev/null 2>&1
 }
+# Unix socket only, in the scratch folder: nothing listens on the network.
+start_server() {
+  "${as_owner[@]}" "$pgbin/pg_ctl" -D "$work/pg/data" -l "$work/pg/server.log" -w -t 60 \
+    -o "-k $work/pg -c listen_addresses= -c fsync=off" start >/dev/null
+}
 trap 'stop_all; stop_server; rm -rf "$work"' EXIT
 
 if ! "${as_owner[@]}" "$pgbin/initdb" -D "$work/pg/data" -U tidewire -A trust -E UTF8 \
@@ -43,15 +48,14 @@ if ! "${as_owner[@]}" "$pgbin/initdb" -D "$work/pg/data" -U tidewire -A trust -E
   echo "initdb failed: $(cat "$work/initdb.log")"
   exit 1
 fi
-# Unix socket only, in the scratch folder: nothing listens on the network.
-if ! "${as_owner[@]}" "$pgbin/pg_ctl" -D "$work/pg/data" -l "$work/pg/server.log" -w -t 60 \
-  -o "-k $work/pg -c listen_addresses= -c fsync=off" start >/dev/null; then
+if ! start_server; then
   echo "the server did not start: $(cat "$work/pg/server.log")"
   exit 1
 fi
 store="postgresql://tidewire@/postgres?host=$work/pg"
 sql() { psql -X -q -A -t -v ON_ERROR_STOP=1 "$store" -c "$1"; }
 finished_rows() { sql "SELECT count(*) FROM outbox WHERE status IN ('sent', 'failed')"; }
+inbox_rows() { sql "SELECT count(*) FROM inbox WHERE text = '$1'"; }
 
 # The schema first, by the first --queue; then the rows in one statement.
 "$gateway" --store "$store" --queue 13912345678 "row-1" >/dev/null || fail "--queue on PostgreSQL"
@@ -113,6 +117,18 @@ if [ "$taken_over" = "gw-1 2" ] || [ "$taken_over" = "gw-3 2" ]; then
   pass "the killed gateway's row was taken over once its lease ran out ($taken_over)"
 else
   fail "row $killed_row: $taken_over"
+fi
+
+# The server goes away for a while: a message received meanwhile is held by the gateway and
+# stored once the server is back.
+stop_server
+echo 'inject +8613800000009 while-down' >"$work/modem-1.ctl"
+wait_for 300 0.1 'grep -q "cannot store a received message" "$work/gw-1.log"'
+start_server || fail "the server did not start again: $(tail -5 "$work/pg/server.log")"
+if wait_for 300 0.2 '[ "$(inbox_rows while-down 2>/dev/null)" = 1 ]'; then
+  pass "a message received while the server was down is stored once it is back"
+else
+  fail "message received during the outage: $(grep -i store "$work/gw-1.log" | tail -5)"
 fi
 
 for g in 1 3; do
