@@ -67,7 +67,7 @@ int Queue(const GatewayConfig& config) {
         std::printf("%lld\n",
                     static_cast<long long>(store->Queue(config.queueNumber, config.queueText)));
         return 0;
-    } catch (const StoreError& failure) {
+    } catch (const std::exception& failure) {
         LogError(failure.what());
         return kExitFailure;
     }
@@ -125,7 +125,7 @@ int Check(const GatewayConfig& config) {
                                   std::to_string(Store::kSchemaVersion));
             }
         }
-    } catch (const StoreError& failure) {
+    } catch (const std::exception& failure) {
         report(false, "store " + shown + ": " + failure.what());
     }
     return fine ? 0 : kExitFailure;
@@ -142,7 +142,7 @@ int Run(const GatewayConfig& config) {
     try {
         store = OpenStore(config);
         store->RegisterGateway(config.name);
-    } catch (const StoreError& failure) {
+    } catch (const std::exception& failure) {
         LogError(failure.what());
         return kExitFailure;
     }
