@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string_view>
 
+#include "tidewire_version.h"
+
 namespace tidewire::gateway {
 
 namespace {
@@ -37,7 +39,9 @@ constexpr const char* kUsage =
     "  --name NAME        this gateway's name, unique among those sharing the store\n"
     "                     (default: <host name>-<device>)\n"
     "  --library PATH     the library to load (default: $TIDEWIRE_LIBRARY, else\n"
-    "                     libtidewire.so from the loader's search path)\n"
+    "                     " TIDEWIRE_LIBRARY_NAME
+    " from this program's library folder or the\n"
+    "                     loader's search path)\n"
     "  --poll SECONDS     how long an idle gateway waits before looking at the outbox again\n"
     "                     (default 1; decimals allowed)\n"
     "  --lease SECONDS    how long a claimed row stays this gateway's unless renewed\n"
@@ -50,6 +54,7 @@ constexpr const char* kUsage =
     "  --check            validate the configuration, the library and the store, then exit\n"
     "                     (0 when all is well); the store is not changed\n"
     "  --queue NUMBER TEXT  insert one message into the outbox and print its row id\n"
+    "  --version, -V      the version of this program\n"
     "  --help             this text\n";
 
 // A whole decimal number in [low, high]; anything else (sign, blanks, suffix) is refused.
@@ -248,7 +253,8 @@ std::string LibraryPath(const GatewayConfig& config) {
     if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
         return fromEnvironment;
     }
-    return "libtidewire.so";
+    // The soname: the loader looks in the program's own library folder (its run path) first.
+    return TIDEWIRE_LIBRARY_NAME;
 }
 
 const char* GatewayUsage() {
@@ -270,6 +276,10 @@ bool LoadGatewayConfig(int argc, const char* const* argv, GatewayConfig& config,
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
             config.mode = Mode::Help;
+            return true;
+        }
+        if (argument == "--version" || argument == "-V") {
+            config.mode = Mode::Version;
             return true;
         }
         if (argument == "--check") {

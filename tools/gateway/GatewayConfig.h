@@ -9,7 +9,7 @@
 
 namespace tidewire::gateway {
 
-enum class Mode { Run, Check, Queue, Help };
+enum class Mode { Run, Check, Queue, Help, Version };
 
 struct GatewayConfig {
     Mode mode = Mode::Run;
@@ -31,7 +31,7 @@ struct GatewayConfig {
     std::string store = "/var/lib/tidewire/sms.db";
     // Unique among the gateways sharing a store: rows are claimed in its name.
     std::string name;
-    // Empty: TIDEWIRE_LIBRARY from the environment, else libtidewire.so from the loader's path.
+    // Empty: TIDEWIRE_LIBRARY from the environment, else the current edition's soname.
     std::string library;
     std::string trace;
     bool verbose = false;

@@ -17,6 +17,7 @@
 #include "Log.h"
 #include "ModemLink.h"
 #include "Store.h"
+#include "tidewire_version.h"
 
 namespace tidewire::gateway {
 
@@ -190,6 +191,10 @@ int main(int argc, char** argv) {
     }
     if (config.mode == Mode::Help) {
         std::fputs(GatewayUsage(), stdout);
+        return 0;
+    }
+    if (config.mode == Mode::Version) {
+        std::printf("tidewire-gateway %s\n", TIDEWIRE_VERSION_STRING);
         return 0;
     }
     ConfigureLog(config.verbose);
