@@ -145,7 +145,7 @@ bool Gateway::WriteOutcome() {
 
 void Gateway::TakeReceived(size_t limit) {
     ReceivedMessage message;
-    uint32_t receipt = 0;
+    int32_t receipt = 0;
     while (received_.size() < limit && modem_.TakeReceived(message, receipt)) {
         Received entry;
         entry.record.text = Field(message.text, sizeof message.text);

@@ -40,7 +40,7 @@ class Gateway {
     };
     struct Received {
         InboxRecord record;
-        uint32_t receipt = 0;
+        int32_t receipt = 0;
     };
 
     void ClaimAndSend();

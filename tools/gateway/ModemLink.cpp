@@ -79,12 +79,12 @@ SendState ModemLink::Outcome(int32_t id, std::string& error) {
     }
 }
 
-bool ModemLink::TakeReceived(ReceivedMessage& record, uint32_t& receipt) {
+bool ModemLink::TakeReceived(ReceivedMessage& record, int32_t& receipt) {
     receipt = 0;
     return library_.getNextMessage(reinterpret_cast<char*>(&record)) == 1;
 }
 
-void ModemLink::Acknowledge(uint32_t receipt) {
+void ModemLink::Acknowledge(int32_t receipt) {
     // The library has deleted the message from the module already; nothing to tell it.
     static_cast<void>(receipt);
 }

@@ -50,10 +50,10 @@ class ModemLink {
     SendState Outcome(int32_t id, std::string& error);
 
     // Takes the oldest received record; false when none waits.
-    bool TakeReceived(ReceivedMessage& record, uint32_t& receipt);
+    bool TakeReceived(ReceivedMessage& record, int32_t& receipt);
 
     // Tells the library the record with this receipt is stored.
-    void Acknowledge(uint32_t receipt);
+    void Acknowledge(int32_t receipt);
 
   private:
     tidewire::cli::TidewireLibrary library_;
