@@ -25,12 +25,12 @@ struct Procedure {
 const Procedure kProcedures[] = {
     {kModuleGsm, &SmsService::SendGsmText, "Look: OK\r\nERROR, no error", "+CMGS:"},
     {kModuleGsm, &SmsService::SendGsmPdu, "\xE4\xBD\xA0\xE5\xA5\xBD OK", "+CMGS:"},
-    {kModule870, &SmsService::Send870Ascii, "+CMGS: 1\r\nOK", "+CMGS:"},
-    {kModule870, &SmsService::Send870Unicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "+CMGS:"},
-    {kModule860, &SmsService::SendCdmaAscii, "$SMSMOACK? no", "$SMSMOACK"},
-    {kModule865, &SmsService::SendCdmaAscii, "$006 is not an answer", "$006"},
-    {kModule860, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$SMSMOACK"},
-    {kModule865, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$006"},
+    {kModule870, &SmsService::Send870SingleByte, "+CMGS: 1\r\nOK", "+CMGS:"},
+    {kModule870, &SmsService::Send870MultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "+CMGS:"},
+    {kModule860, &SmsService::SendCdmaSingleByte, "$SMSMOACK? no", "$SMSMOACK"},
+    {kModule865, &SmsService::SendCdmaSingleByte, "$006 is not an answer", "$006"},
+    {kModule860, &SmsService::SendCdmaMultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "$SMSMOACK"},
+    {kModule865, &SmsService::SendCdmaMultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "$006"},
 };
 
 }  // namespace

@@ -33,13 +33,13 @@ namespace tidewire {
     X(InitPortFailed, "初始化Modem时串口发生错误")                    \
     X(SendException, "发送模块发生异常")                              \
     X(ReceiveException, "接收模块发生异常")                           \
-    X(AsciiTooLong, "英文短信，长度不能大于140")                      \
-    X(AsciiModeFailed, "以英文发送时，AT+CMGF=1设置失败")             \
-    X(UnicodeTooLong, "中文短信长度不能大于70")                       \
-    X(UnicodeModeFailed, "以中文发送时，AT+CMGF=0设置失败")           \
+    X(SingleByteTooLong, "英文短信，长度不能大于140")                 \
+    X(SingleByteModeFailed, "以英文发送时，AT+CMGF=1设置失败")        \
+    X(MultiByteTooLong, "中文短信长度不能大于70")                     \
+    X(MultiByteModeFailed, "以中文发送时，AT+CMGF=0设置失败")         \
     X(NumberTooLong, "发送的手机号码过长")                            \
-    X(Ascii870ModeFailed, "以英文发送时，AT+ZMSGL=1, 2设置失败")      \
-    X(Unicode870ModeFailed, "以中文发送时，AT+ZMSGL=6,4设置失败")
+    X(SingleByte870ModeFailed, "以英文发送时，AT+ZMSGL=1, 2设置失败") \
+    X(MultiByte870ModeFailed, "以中文发送时，AT+ZMSGL=6,4设置失败")
 
 enum class ErrorText {
 #define TIDEWIRE_ERROR_ENUM(name, text) name,

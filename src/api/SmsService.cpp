@@ -5,6 +5,7 @@
 
 #include "codec/BoundedCopy.h"
 #include "codec/CodePage.h"
+#include "modem/CommandText.h"
 #include "platform/WorkerUnload.h"
 
 namespace tidewire {
@@ -89,28 +90,6 @@ int32_t SmsService::GetLastErrorLegacy(char* buffer) {
 
 // --- Queues --------------------------------------------------------------------------------------
 
-namespace {
-
-// A number goes into "AT+CMGS=\"%s\"" and friends: a quote or comma would end the argument and
-// a control byte (CR above all) would end the command line and let the rest run as commands.
-bool NumberIsSafe(const char* number, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(number[i]);
-        if (c < 0x20 || c == '"' || c == ',' || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A text is written after the module's prompt: Ctrl-Z would end the body early and ESC cancel
-// it, and whatever follows would then be read by the module as commands.
-bool TextIsSafe(const char* text, size_t length) {
-    return std::memchr(text, 0x1A, length) == nullptr && std::memchr(text, 0x1B, length) == nullptr;
-}
-
-}  // namespace
-
 int32_t SmsService::SendMessage(const char* text, const char* number) {
     const size_t textLength = BoundedLength(text, sizeof(OutgoingMessage::text));
     const size_t numberLength = BoundedLength(number, sizeof(OutgoingMessage::number));
@@ -143,11 +122,11 @@ int32_t SmsService::SendMessage(const char* text, const char* number) {
             return -1;
         }
     }
-    if (!NumberIsSafe(number, numberLength)) {
+    if (!FitsQuotedArgument(number, numberLength)) {
         SetLastError(ErrorText::NumberIllegal);
         return -1;
     }
-    if (!TextIsSafe(text, textLength)) {
+    if (!FitsMessageBody(text, textLength)) {
         SetLastError(ErrorText::TextIllegal);
         return -1;
     }

@@ -84,12 +84,12 @@ class SmsService {
     bool InitialiseModule();
 
     // The reply poll every dialogue is built from: sleep, read what has arrived, append,
-    // upper-case (when asked), test. test(reply) returns 0 to keep polling, anything else ends
-    // the poll with that value. Returns kPollLimit when the limit passed, kPollStopped when the
-    // plan asks to watch the running flag and it was found clear.
-    static constexpr int kPollLimit = -1;
-    static constexpr int kPollStopped = -2;
-    int ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test);
+    // upper-case (when the plan asks), test. The test's first verdict other than Pending ends
+    // the poll; TimedOut when the limit passed, Stopped when the plan watches the running flag
+    // and it was found clear.
+    Verdict ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test);
+    // The same with a poll counter that several polls of one procedure share.
+    Verdict ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, int& sharedCounter, PollTest test);
 
     // --- Worker --------------------------------------------------------------------------------
     static void WorkerMain(SmsService* service);
@@ -97,14 +97,14 @@ class SmsService {
     // --- Sending and receiving, one procedure per family and text kind -------------------------
     bool SendGsmText(const char* text, char (&number)[32]);
     bool SendGsmPdu(const char* text, char (&number)[32]);
-    bool Send870Ascii(const char* text, char (&number)[32]);
-    bool Send870Unicode(const char* text, char (&number)[32]);
+    bool Send870SingleByte(const char* text, char (&number)[32]);
+    bool Send870MultiByte(const char* text, char (&number)[32]);
     // messageEncoding: 2 for single-byte text, 4 for UCS-2.
     bool SendCdmaMessage(const char* text, char (&number)[32], int messageEncoding);
-    bool SendCdmaAscii(const char* text, char (&number)[32]) {
+    bool SendCdmaSingleByte(const char* text, char (&number)[32]) {
         return SendCdmaMessage(text, number, 2);
     }
-    bool SendCdmaUnicode(const char* text, char (&number)[32]) {
+    bool SendCdmaMultiByte(const char* text, char (&number)[32]) {
         return SendCdmaMessage(text, number, 4);
     }
     bool ReceiveGsmMessages();

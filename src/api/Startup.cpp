@@ -4,6 +4,7 @@
 
 #include "api/SmsService.h"
 #include "codec/BoundedCopy.h"
+#include "modem/CommandText.h"
 
 namespace tidewire {
 
@@ -11,18 +12,6 @@ namespace {
 
 // Queued records a host usually leaves between two of its polls.
 constexpr size_t kUsualQueueDepth = 64;
-
-// The service centre goes into "AT+CSCA=\"%s\"": a quote, a comma or a control byte would
-// rewrite the module's command line.
-bool ServiceCentreIsSafe(const char* text) {
-    for (const char* p = text; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == '"' || c == ',' || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -90,7 +79,7 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         SetLastError(ErrorText::ServiceCentreTooLong);
         return 0;
     }
-    if (serviceCentreArgument != nullptr && !ServiceCentreIsSafe(serviceCentreArgument)) {
+    if (!FitsQuotedArgument(serviceCentreArgument, centreLength)) {
         SetLastError(ErrorText::ServiceCentreMalformed);
         return 0;
     }

@@ -27,7 +27,7 @@ void SmsService::CancelAbandonedEntry() {
     // the module answers one, for a module that was not listening when the first went out.
     const uint8_t escape = 0x1B;
     port.Write(&escape, 1);
-    Sleep(200);
+    Sleep(pauses::kEscapeSettleMs);
 }
 
 bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
@@ -38,16 +38,16 @@ bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
     CancelAbandonedEntry();
     PurgeAndWrite(command);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollPlan{200, 10}, [&](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kCommandAnswer, [&](const ReplyBuffer& r) {
         if (r.Contains(expectedToken)) {
-            return 1;
+            return Verdict::Accepted;
         }
-        return r.Contains(errorToken) ? 2 : 0;
+        return r.Contains(errorToken) ? Verdict::Refused : Verdict::Pending;
     });
-    if (verdict != kPollLimit) {
+    if (verdict != Verdict::TimedOut) {
         entryMayBeOpen_ = false;  // it answers commands again
     }
-    return verdict == 1;
+    return verdict == Verdict::Accepted;
 }
 
 namespace {
@@ -77,7 +77,7 @@ void SmsService::QueryServiceCentre() {
         return;
     }
     PurgeAndWrite("AT+CSCA?\r");
-    Sleep(1000);
+    Sleep(pauses::kServiceCentreAnswerMs);
     uint8_t readBuffer[kReadBufferSize] = {};
     const uint32_t got = port.Read(readBuffer, kReadBufferSize - 1);
     if (got == 0) {

@@ -13,13 +13,13 @@ bool SmsService::DetectModuleType() {
     }
     PurgeAndWrite("AT+GMM\r");
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollPlan{200, 15}, [](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kModelAnswer, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {
-            return 1;
+            return Verdict::Accepted;
         }
-        return r.Contains("ERROR") ? 2 : 0;
+        return r.Contains("ERROR") ? Verdict::Refused : Verdict::Pending;
     });
-    if (verdict != 1) {
+    if (verdict != Verdict::Accepted) {
         return false;
     }
     int32_t family = kModuleGsm;

@@ -12,19 +12,6 @@ namespace tidewire {
 
 namespace {
 
-constexpr int kAnswered = 1;
-constexpr int kRefused = 2;
-
-// Position of c at or after from, or end.
-size_t FindChar(const char* data, size_t from, size_t end, char c) {
-    for (size_t i = from; i < end; ++i) {
-        if (data[i] == c) {
-            return i;
-        }
-    }
-    return end;
-}
-
 // The first "20" of the answer that does not stand in an indication line: a "^BOOT:20..." or
 // "+CMTI: \"SM\",20" the module sent of its own accord before its answer is not the time stamp.
 size_t FindStamp(const ReplyBuffer& reply) {
@@ -53,16 +40,16 @@ bool SmsService::ReceiveCdmaMessages() {
     const bool type865 = moduleType.load() == kModule865;
     PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
     ReplyBuffer reply;
-    const int outcome = ReplyPoll(reply, PollPlan{300, 10, false, true}, [](const ReplyBuffer& r) {
+    const Verdict outcome = ReplyPoll(reply, plans::kCdmaMessageAnswer, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {
-            return kAnswered;
+            return Verdict::Accepted;
         }
-        return r.Contains("ERROR") ? kRefused : 0;
+        return r.Contains("ERROR") ? Verdict::Refused : Verdict::Pending;
     });
-    if (outcome == kPollStopped) {
+    if (outcome == Verdict::Stopped) {
         return false;
     }
-    if (outcome != kAnswered) {
+    if (outcome != Verdict::Accepted) {
         return true;
     }
     if (!type865) {
@@ -86,20 +73,20 @@ bool SmsService::ReceiveCdmaMessages() {
     size_t p = stamp + 2;
 
     // Field 1 is the sender, field 3 begins with the encoding character.
-    p = FindChar(data, p, end, ',');
-    if (p == end) {
+    p = reply.Find(",", p);
+    if (p == ReplyBuffer::npos) {
         return true;
     }
     ++p;
-    const size_t senderEnd = FindChar(data, p, end, ',');
-    if (senderEnd == end) {
+    const size_t senderEnd = reply.Find(",", p);
+    if (senderEnd == ReplyBuffer::npos) {
         return true;
     }
     char sender[32];
     BoundedCopy(sender, sizeof sender, data + p, senderEnd - p);
     p = senderEnd + 1;  // field 2
-    p = FindChar(data, p, end, ',');
-    if (p == end) {
+    p = reply.Find(",", p);
+    if (p == ReplyBuffer::npos) {
         return true;
     }
     ++p;  // field 3
@@ -113,8 +100,8 @@ bool SmsService::ReceiveCdmaMessages() {
     if (type865) {
         // Fields 4 and 5 follow; the body runs to the end of the line.
         for (int field = 0; field < 2; ++field) {
-            p = FindChar(data, p, end, ',');
-            if (p == end) {
+            p = reply.Find(",", p);
+            if (p == ReplyBuffer::npos) {
                 return true;
             }
             ++p;
@@ -127,13 +114,13 @@ bool SmsService::ReceiveCdmaMessages() {
         bodyEnd = lineEnd;
     } else {
         // Type 860 quotes its body.
-        p = FindChar(data, p, end, '"');
-        if (p == end) {
+        p = reply.Find("\"", p);
+        if (p == ReplyBuffer::npos) {
             return true;
         }
         bodyStart = p + 1;
-        bodyEnd = FindChar(data, bodyStart, end, '"');
-        if (bodyEnd == end) {
+        bodyEnd = reply.Find("\"", bodyStart);
+        if (bodyEnd == ReplyBuffer::npos) {
             return true;
         }
     }
@@ -146,7 +133,7 @@ bool SmsService::ReceiveCdmaMessages() {
     } else if (encoding == '4') {
         uint8_t ucs2[256];
         const size_t bytes = HexToBytes(body, std::strlen(body), ucs2, sizeof ucs2);
-        Ucs2ToAnsi(ucs2, bytes, text, sizeof text);
+        Ucs2ToHost(ucs2, bytes, text, sizeof text);
     } else {
         return true;
     }

@@ -23,36 +23,10 @@ void SmsService::QueueReceived(const char* text, const char* sender, const char*
 
 namespace {
 
-constexpr int kListed = 1;
-constexpr int kRefused = 2;
-constexpr int kBufferFull = 3;
-
 // Indexes deleted in one walk that are remembered: more than a full answer buffer can list
 // (an entry takes well over 32 bytes). A walk that deletes more ends there and leaves the rest
 // of the store to the next cycle.
 constexpr size_t kMostDeletesPerWalk = 2048;
-
-// Reads a store index that runs up to a comma; false when there is none or it is absurdly long
-// (such an entry is left alone rather than deleted under a wrong index).
-bool ReadIndex(const char* data, size_t end, size_t& cursor, int& index) {
-    while (cursor < end && data[cursor] == ' ') {
-        ++cursor;
-    }
-    size_t digits = 0;
-    long value = 0;
-    while (cursor < end && data[cursor] >= '0' && data[cursor] <= '9') {
-        if (++digits > 9) {
-            return false;
-        }
-        value = value * 10 + (data[cursor] - '0');
-        ++cursor;
-    }
-    if (digits == 0 || cursor >= end || data[cursor] != ',') {
-        return false;
-    }
-    index = static_cast<int>(value);
-    return true;
-}
 
 }  // namespace
 
@@ -65,19 +39,19 @@ bool SmsService::ReceiveGsmMessages() {
     }
     PurgeAndWrite("AT+CMGL=4\r");
     ReplyBuffer reply;
-    const int outcome = ReplyPoll(reply, PollPlan{300, 20, true, true}, [](const ReplyBuffer& r) {
+    const Verdict outcome = ReplyPoll(reply, plans::kGsmListing, [](const ReplyBuffer& r) {
         if (HasOkLine(r, 0)) {
-            return kListed;
+            return Verdict::Accepted;
         }
         if (HasErrorLine(r, 0)) {
-            return kRefused;
+            return Verdict::Refused;
         }
-        return r.Full() ? kBufferFull : 0;
+        return r.Full() ? Verdict::BufferFull : Verdict::Pending;
     });
-    if (outcome == kPollStopped) {
+    if (outcome == Verdict::Stopped) {
         return false;
     }
-    if (outcome == kRefused) {
+    if (outcome == Verdict::Refused) {
         return true;
     }
     // A listing that never ended (a store too full for the buffer or the poll limit) still
@@ -87,7 +61,7 @@ bool SmsService::ReceiveGsmMessages() {
     const size_t end = reply.Length();
     PduMessage message;
     std::memset(&message, 0, sizeof message);
-    int deleted[kMostDeletesPerWalk];
+    long deleted[kMostDeletesPerWalk];
     size_t deletedCount = 0;
     size_t cursor = 0;
     for (;;) {
@@ -96,8 +70,8 @@ bool SmsService::ReceiveGsmMessages() {
             return true;
         }
         cursor = header + 6;
-        int index = 0;
-        const bool indexed = ReadIndex(data, end, cursor, index);
+        long index = 0;
+        const bool indexed = ReadStoreIndex(reply, cursor, index);
         const char* headerEnd =
             static_cast<const char*>(std::memchr(data + cursor, '\n', end - cursor));
         if (headerEnd == nullptr) {
@@ -133,7 +107,7 @@ bool SmsService::ReceiveGsmMessages() {
         }
         QueueReceived(message.text, message.number, message.timestamp);
         char command[64];
-        std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
+        std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
         // A failed delete leaves the message in the store; it is listed and queued again.
         SendAtCommand(command, "OK", "ERROR");
         deleted[deletedCount++] = index;

@@ -13,43 +13,6 @@ namespace tidewire {
 
 namespace {
 
-constexpr int kComplete = 1;
-constexpr int kRefused = 2;
-
-// The end of a listing or read reply is the module's own final result line; a stored message
-// that says "OK" or "ERROR" in its body does not end the collection.
-int EndOfAnswer(const ReplyBuffer& reply) {
-    switch (FinalResult(reply)) {
-        case kFinalOk:
-            return kComplete;
-        case kFinalError:
-            return kRefused;
-        default:
-            return 0;
-    }
-}
-
-size_t FindByte(const char* data, size_t from, size_t end, char c) {
-    for (size_t i = from; i < end; ++i) {
-        if (data[i] == c) {
-            return i;
-        }
-    }
-    return end;
-}
-
-// Position of the next line that begins with token, or npos.
-size_t FindLineStart(const ReplyBuffer& reply, size_t from, const char* token) {
-    const char* data = reply.Data();
-    for (size_t at = reply.Find(token, from); at != ReplyBuffer::npos;
-         at = reply.Find(token, at + 1)) {
-        if (at == 0 || data[at - 1] == '\n' || data[at - 1] == '\r') {
-            return at;
-        }
-    }
-    return ReplyBuffer::npos;
-}
-
 struct Cut870 {
     char sender[32];
     char time[32];
@@ -66,14 +29,14 @@ bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
     const size_t end = reply.Length();
     // The fields are counted from the "+CMGR:" line: a new-message indication read before it
     // has commas of its own.
-    const size_t header = FindLineStart(reply, 0, "+CMGR:");
-    const size_t comma = FindByte(data, header == ReplyBuffer::npos ? 0 : header, end, ',');
-    if (comma == end || comma + 2 > end) {
+    const size_t header = FindLineStartingWith(reply, 0, "+CMGR:");
+    const size_t comma = reply.Find(",", header == ReplyBuffer::npos ? 0 : header);
+    if (comma == ReplyBuffer::npos || comma + 2 > end) {
         return false;
     }
     size_t p = comma + 2;
-    const size_t senderEnd = FindByte(data, p, end, '"');
-    if (senderEnd == end) {
+    const size_t senderEnd = reply.Find("\"", p);
+    if (senderEnd == ReplyBuffer::npos) {
         return false;
     }
     BoundedCopy(cut.sender, sizeof cut.sender, data + p, senderEnd - p);
@@ -81,8 +44,8 @@ bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
     if (p > end) {
         return false;
     }
-    const size_t timeEnd = FindByte(data, p, end, '"');
-    if (timeEnd == end) {
+    const size_t timeEnd = reply.Find("\"", p);
+    if (timeEnd == ReplyBuffer::npos) {
         return false;
     }
     BoundedCopy(cut.time, sizeof cut.time, data + p, timeEnd - p);
@@ -108,7 +71,7 @@ bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
     }
     cut.bodyBytes = bodyBytes;
     if (encoding == '4') {
-        Ucs2ToAnsi(reinterpret_cast<const uint8_t*>(data + bodyStart), bodyBytes, cut.text,
+        Ucs2ToHost(reinterpret_cast<const uint8_t*>(data + bodyStart), bodyBytes, cut.text,
                    sizeof cut.text);
     } else {
         // Copied as bytes; a zero byte in a single-byte body ends the text there.
@@ -127,46 +90,33 @@ bool SmsService::Receive870Messages() {
     CancelAbandonedEntry();
     PurgeAndWrite("AT+CMGL=\"ALL\"\r");
 
-    // One poll counter serves the listing and every read that follows it.
+    // One poll counter serves the listing and every read that follows it. The end of a
+    // listing or read reply is the module's own final result line; a stored message that says
+    // "OK" or "ERROR" in its body does not end the collection.
     int polls = 0;
-    PollPlan listSpec{500, 20, false, true, &polls};
+    const auto endOfAnswer = [](const ReplyBuffer& r) { return FinalResult(r); };
     ReplyBuffer listing;
-    const int listed =
-        ReplyPoll(listing, listSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
-    if (listed == kPollStopped) {
+    const Verdict listed = ReplyPoll(listing, plans::kType870Listing, polls, endOfAnswer);
+    if (listed == Verdict::Stopped) {
         return false;
     }
-    if (listed != kPollLimit) {
+    if (listed != Verdict::TimedOut) {
         entryMayBeOpen_ = false;  // it answers commands again
     }
-    if (listed != kComplete) {
+    if (listed != Verdict::Accepted) {
         return true;
     }
 
-    PollPlan readSpec{300, 20, false, true, &polls};
     ReplyBuffer reply;
-    const char* data = listing.Data();
     size_t cursor = 0;
     for (;;) {
-        const size_t header = FindLineStart(listing, cursor, "+CMGL:");
+        const size_t header = FindLineStartingWith(listing, cursor, "+CMGL:");
         if (header == ReplyBuffer::npos) {
             return true;
         }
         cursor = header + 6;
-        while (cursor < listing.Length() && data[cursor] == ' ') {
-            ++cursor;
-        }
-        // The index runs up to its comma; an entry without one is left alone rather than read
-        // or deleted under some other index.
-        size_t digits = 0;
         long index = 0;
-        while (cursor < listing.Length() && data[cursor] >= '0' && data[cursor] <= '9' &&
-               digits < 10) {
-            index = index * 10 + (data[cursor] - '0');
-            ++cursor;
-            ++digits;
-        }
-        if (digits == 0 || digits >= 10 || cursor >= listing.Length() || data[cursor] != ',') {
+        if (!ReadStoreIndex(listing, cursor, index)) {
             continue;
         }
 
@@ -174,12 +124,11 @@ bool SmsService::Receive870Messages() {
         std::snprintf(command, sizeof command, "AT+CMGR=%ld\r", index);
         port.WriteText(command);
         reply.Clear();
-        const int read =
-            ReplyPoll(reply, readSpec, [](const ReplyBuffer& r) { return EndOfAnswer(r); });
-        if (read == kPollStopped) {
+        const Verdict read = ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
+        if (read == Verdict::Stopped) {
             return false;
         }
-        if (read != kComplete) {
+        if (read != Verdict::Accepted) {
             return true;  // the remaining entries wait for the next cycle
         }
         Cut870 cut;

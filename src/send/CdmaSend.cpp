@@ -9,9 +9,6 @@ namespace tidewire {
 
 namespace {
 
-constexpr int kAcknowledged = 1;
-constexpr int kRefused = 2;
-
 // Acknowledgement words of each family.
 struct CdmaFamily {
     const char* commandFormat;
@@ -42,19 +39,19 @@ bool RefusalSeen(const ReplyBuffer& reply, const CdmaFamily& family) {
 
 bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messageEncoding) {
     if (std::strlen(text) > 140) {
-        SetLastError(ErrorText::AsciiTooLong);
+        SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
     // A UCS-2 text of more than 70 characters would not fit the module's command line.
     if (messageEncoding == 4 && CountHostCharacters(text) > 70) {
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
     char hex[512 + 1];
-    const size_t digits = messageEncoding == 2 ? AnsiToHex(text, hex, sizeof hex)
-                                               : AnsiToUcs2Hex(text, hex, sizeof hex);
+    const size_t digits = messageEncoding == 2 ? HostToHex(text, hex, sizeof hex)
+                                               : HostToUcs2Hex(text, hex, sizeof hex);
     if (digits == 0 && text[0] != '\0') {
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
     const CdmaFamily& family = moduleType.load() == kModule865 ? kType865 : kType860;
@@ -62,18 +59,18 @@ bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messa
     const int length = std::snprintf(command, sizeof command, family.commandFormat, number, number,
                                      messageEncoding, hex);
     if (length < 0 || static_cast<size_t>(length) >= sizeof command) {
-        SetLastError(ErrorText::AsciiTooLong);
+        SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
     PurgeAndWrite(command);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollPlan{300, 50}, [&](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kCdmaSendVerdict, [&](const ReplyBuffer& r) {
         if (r.Contains(family.successToken)) {
-            return kAcknowledged;
+            return Verdict::Accepted;
         }
-        return RefusalSeen(r, family) ? kRefused : 0;
+        return RefusalSeen(r, family) ? Verdict::Refused : Verdict::Pending;
     });
-    return verdict == kAcknowledged;
+    return verdict == Verdict::Accepted;
 }
 
 }  // namespace tidewire

@@ -13,21 +13,17 @@ namespace tidewire {
 
 namespace {
 
-constexpr int kPrompt = 1;
-constexpr int kRefused = 2;
-constexpr int kConfirmed = 3;
-
 // The module's ">" prompt, looked for after its echo of the command line (a number may hold a
 // ">" of its own).
-int PromptTest(const ReplyBuffer& reply, const char* command) {
+Verdict PromptTest(const ReplyBuffer& reply, const char* command) {
     const size_t from = AnswerStart(reply, command, std::strlen(command));
     if (from == ReplyBuffer::npos) {
-        return 0;
+        return Verdict::Pending;
     }
     if (reply.Find(">", from) != ReplyBuffer::npos) {
-        return kPrompt;
+        return Verdict::Accepted;
     }
-    return reply.Find("ERROR", from) != ReplyBuffer::npos ? kRefused : 0;
+    return reply.Find("ERROR", from) != ReplyBuffer::npos ? Verdict::Refused : Verdict::Pending;
 }
 
 bool AllDigits(const char* text) {
@@ -44,11 +40,11 @@ bool AllDigits(const char* text) {
 bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     const size_t textLength = std::strlen(text);
     if (textLength > 140) {
-        SetLastError(ErrorText::AsciiTooLong);
+        SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
     if (!SendAtCommand("AT+CMGF=1\r", "OK", "ERROR")) {
-        SetLastError(ErrorText::AsciiModeFailed);
+        SetLastError(ErrorText::SingleByteModeFailed);
         return false;
     }
 
@@ -57,10 +53,10 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     ReplyBuffer reply;
     PurgeAndWrite(command);
     entryMayBeOpen_ = true;
-    const int prompt = ReplyPoll(reply, PollPlan{200, 15},
-                                 [&](const ReplyBuffer& r) { return PromptTest(r, command); });
-    if (prompt != kPrompt) {
-        entryMayBeOpen_ = prompt != kRefused;
+    const Verdict prompt = ReplyPoll(reply, plans::kTextModePrompt,
+                                     [&](const ReplyBuffer& r) { return PromptTest(r, command); });
+    if (prompt != Verdict::Accepted) {
+        entryMayBeOpen_ = prompt != Verdict::Refused;
         return false;
     }
 
@@ -70,33 +66,33 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     PurgeAndWrite(body);
     // The module echoes the body in text mode. Only its result lines after that echo count, so
     // a message that says "look" or "error" is judged like any other.
-    const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kTextModeVerdict, [&](const ReplyBuffer& r) {
         const size_t from = AnswerStart(r, body, static_cast<size_t>(bodyLength));
         if (from == ReplyBuffer::npos) {
-            return 0;
+            return Verdict::Pending;
         }
         const bool confirmed = HasLineStartingWith(r, from, "+CMGS:");
         const bool ok = HasOkLine(r, from);
         if (confirmed && ok) {
-            return kConfirmed;
+            return Verdict::Accepted;
         }
         if (HasErrorLine(r, from)) {
-            return kRefused;
+            return Verdict::Refused;
         }
-        return ok ? kRefused : 0;
+        return ok ? Verdict::Refused : Verdict::Pending;
     });
-    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
-    return verdict == kConfirmed;
+    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    return verdict == Verdict::Accepted;
 }
 
 bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     const size_t characters = CountHostCharacters(text);
     if (characters > 70) {
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
     if (!SendAtCommand("AT+CMGF=0\r", "OK", "ERROR")) {
-        SetLastError(ErrorText::UnicodeModeFailed);
+        SetLastError(ErrorText::MultiByteModeFailed);
         return false;
     }
 
@@ -141,7 +137,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     const size_t pduLength = EncodeSubmitPdu(message, pdu, sizeof pdu - 2);
     if (pduLength == 0) {
         // The text does not convert from the host code page: nothing sensible can be sent.
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
     const int tpduLength = SubmitTpduLength(pdu, pduLength);
@@ -153,27 +149,27 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     ReplyBuffer reply;
     PurgeAndWrite(command);
     entryMayBeOpen_ = true;
-    const int prompt = ReplyPoll(reply, PollPlan{300, 10},
-                                 [&](const ReplyBuffer& r) { return PromptTest(r, command); });
-    if (prompt != kPrompt) {
-        entryMayBeOpen_ = prompt != kRefused;
+    const Verdict prompt = ReplyPoll(reply, plans::kPduModePrompt,
+                                     [&](const ReplyBuffer& r) { return PromptTest(r, command); });
+    if (prompt != Verdict::Accepted) {
+        entryMayBeOpen_ = prompt != Verdict::Refused;
         return false;
     }
 
     reply.Clear();
     PurgeAndWrite(reinterpret_cast<const uint8_t*>(pdu), pduLength + 2);
     // PDU mode ends as soon as the module confirms: the echo is hex and holds no token.
-    const int verdict = ReplyPoll(reply, PollPlan{300, 50}, [](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kPduModeVerdict, [](const ReplyBuffer& r) {
         if (r.Contains("+CMGS:")) {
-            return kConfirmed;
+            return Verdict::Accepted;
         }
         if (r.Contains("ERROR")) {
-            return kRefused;
+            return Verdict::Refused;
         }
-        return r.Contains("OK") ? kRefused : 0;
+        return r.Contains("OK") ? Verdict::Refused : Verdict::Pending;
     });
-    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
-    return verdict == kConfirmed;
+    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    return verdict == Verdict::Accepted;
 }
 
 }  // namespace tidewire

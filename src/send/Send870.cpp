@@ -11,31 +11,28 @@ namespace tidewire {
 
 namespace {
 
-constexpr int kConfirmed = 1;
-constexpr int kRefused = 2;
-
 // The verdict after the module's echo of the body: "+CMGS:" and a final "OK" as lines, or an
 // error line. The echo itself (which may spell "ok" or "error") never decides.
-int BodyVerdict(const ReplyBuffer& reply, const char* remnant, const char* body, size_t bodyLength,
-                bool bareOkFails) {
+Verdict BodyVerdict(const ReplyBuffer& reply, const char* remnant, const char* body,
+                    size_t bodyLength, bool bareOkFails) {
     // What was left of the command's echo when the prompt was purged comes first.
     const size_t echoStart = PassOverRemnant(reply, remnant);
     if (echoStart == ReplyBuffer::npos) {
-        return 0;
+        return Verdict::Pending;
     }
     const size_t from = AnswerStart(reply, body, bodyLength, echoStart);
     if (from == ReplyBuffer::npos) {
-        return 0;
+        return Verdict::Pending;
     }
     const bool confirmed = HasLineStartingWith(reply, from, "+CMGS:");
     const bool ok = HasOkLine(reply, from);
     if (confirmed && ok) {
-        return kConfirmed;
+        return Verdict::Accepted;
     }
     if (HasErrorLine(reply, from)) {
-        return kRefused;
+        return Verdict::Refused;
     }
-    return (ok && bareOkFails) ? kRefused : 0;
+    return (ok && bareOkFails) ? Verdict::Refused : Verdict::Pending;
 }
 
 }  // namespace
@@ -49,16 +46,16 @@ void SmsService::Open870TextEntry(const char* number, char (&remnant)[128]) {
     entryMayBeOpen_ = true;
     // This family takes the body without waiting for its prompt: the echo and the prompt are
     // thrown away unread by the purge before the body.
-    Sleep(200);
+    Sleep(pauses::kType870PromptMs);
 }
 
-bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
+bool SmsService::Send870SingleByte(const char* text, char (&number)[32]) {
     if (std::strlen(text) > 140) {
-        SetLastError(ErrorText::AsciiTooLong);
+        SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
     if (!SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
-        SetLastError(ErrorText::Ascii870ModeFailed);
+        SetLastError(ErrorText::SingleByte870ModeFailed);
         return false;
     }
     char remnant[128];
@@ -67,30 +64,30 @@ bool SmsService::Send870Ascii(const char* text, char (&number)[32]) {
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
     PurgeAndWrite(body);
     ReplyBuffer reply;
-    const int verdict = ReplyPoll(reply, PollPlan{300, 40}, [&](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kType870TextVerdict, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, remnant, body, static_cast<size_t>(bodyLength), true);
     });
-    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
-    return verdict == kConfirmed;
+    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    return verdict == Verdict::Accepted;
 }
 
-bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
+bool SmsService::Send870MultiByte(const char* text, char (&number)[32]) {
     const size_t characters = CountHostCharacters(text);
     char work[1024];
     const int workLength = std::snprintf(work, sizeof work, "%s\x1A", text);
     if (characters > 70) {
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
     if (!SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
-        SetLastError(ErrorText::Unicode870ModeFailed);
+        SetLastError(ErrorText::MultiByte870ModeFailed);
         return false;
     }
     // Raw UCS-2, high byte first: the Ctrl-Z that ends the body becomes 0x00 0x1A.
     uint8_t body[1024];
-    const size_t bodyLength = AnsiToUcs2(work, static_cast<size_t>(workLength), body, sizeof body);
+    const size_t bodyLength = HostToUcs2(work, static_cast<size_t>(workLength), body, sizeof body);
     if (bodyLength == 0) {
-        SetLastError(ErrorText::UnicodeTooLong);
+        SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
 
@@ -101,13 +98,11 @@ bool SmsService::Send870Unicode(const char* text, char (&number)[32]) {
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
     // and not upper-cased: only upper-case tokens count here.
     ReplyBuffer reply;
-    PollPlan plan{300, 40};
-    plan.upperCase = false;
-    const int verdict = ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
+    const Verdict verdict = ReplyPoll(reply, plans::kType870Ucs2Verdict, [&](const ReplyBuffer& r) {
         return BodyVerdict(r, remnant, reinterpret_cast<const char*>(body), bodyLength, false);
     });
-    entryMayBeOpen_ = verdict == SmsService::kPollLimit;
-    return verdict == kConfirmed;
+    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    return verdict == Verdict::Accepted;
 }
 
 }  // namespace tidewire

@@ -8,9 +8,9 @@ namespace {
 constexpr DispatchRow kCurrentRows[] = {
     {kModuleGsm, &SmsService::SendGsmText, &SmsService::SendGsmPdu,
      &SmsService::ReceiveGsmMessages},
-    {kModule870, &SmsService::Send870Ascii, &SmsService::Send870Unicode,
+    {kModule870, &SmsService::Send870SingleByte, &SmsService::Send870MultiByte,
      &SmsService::Receive870Messages},
-    {kModuleUnknown, &SmsService::SendCdmaAscii, &SmsService::SendCdmaUnicode,
+    {kModuleUnknown, &SmsService::SendCdmaSingleByte, &SmsService::SendCdmaMultiByte,
      &SmsService::ReceiveCdmaMessages},
 };
 
@@ -18,7 +18,7 @@ constexpr DispatchRow kCurrentRows[] = {
 constexpr DispatchRow kLegacyRows[] = {
     {kModuleGsm, &SmsService::SendGsmText, &SmsService::SendGsmPdu,
      &SmsService::ReceiveGsmMessages},
-    {kModuleUnknown, &SmsService::SendCdmaAscii, &SmsService::SendCdmaUnicode,
+    {kModuleUnknown, &SmsService::SendCdmaSingleByte, &SmsService::SendCdmaMultiByte,
      &SmsService::ReceiveCdmaMessages},
 };
 

@@ -21,8 +21,8 @@ void SmsService::EndPath() {
 
 bool SmsService::SendOne(OutgoingMessage& message) {
     const DispatchRow& row = DispatchRowFor(moduleType.load(), edition_);
-    const bool multiByte = HasMultiByteChars(message.text);
-    const auto send = multiByte ? row.sendMultiByte : row.sendSingleByte;
+    const auto send =
+        KindOfText(message.text) == TextKind::MultiByte ? row.sendMultiByte : row.sendSingleByte;
     return (this->*send)(message.text, message.number);
 }
 
@@ -72,7 +72,7 @@ void SmsService::WorkerMain(SmsService* service) {
         if (s.StopRequested()) {
             break;
         }
-        s.Sleep(500);
+        s.Sleep(pauses::kWorkerRestMs);
 
         bool queued = false;
         {

@@ -28,12 +28,12 @@ class Send870Test : public ScriptedServiceTest {
 
     bool SendAscii(const std::string& text) {
         NumberBuffer number("13912345678");
-        return service_.Send870Ascii(text.c_str(), number.digits);
+        return service_.Send870SingleByte(text.c_str(), number.digits);
     }
 
     bool SendUnicode(const std::string& text) {
         NumberBuffer number("13912345678");
-        return service_.Send870Unicode(text.c_str(), number.digits);
+        return service_.Send870MultiByte(text.c_str(), number.digits);
     }
 
     // The body follows the number after one fixed wait and a purge, without a read between.
