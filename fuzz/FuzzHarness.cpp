@@ -91,9 +91,9 @@ std::vector<std::string> ModemScript::Pieces(size_t n) const {
 ScriptedService::ScriptedService(int32_t family) {
     auto made = ScriptedSerialDevice::Make();
     modem = made.second;
-    service.port.SetDevice(std::move(made.first));
+    service.channel.Port().SetDevice(std::move(made.first));
     service.SetSleepFunction([](uint32_t) {});
-    service.port.OpenPath("/dev/scripted", LineSettings{});
+    service.channel.Port().OpenPath("/dev/scripted", LineSettings{});
     service.running = true;
     service.started = true;
     service.moduleType = family;

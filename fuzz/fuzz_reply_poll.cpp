@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     const PollPlan plan{300, limit, upperCase ? Letters::Upper : Letters::Kept,
                         watchRunning ? OnStop::End : OnStop::RunOn};
-    const Verdict verdict = service.ReplyPoll(reply, plan, test);
+    const Verdict verdict = service.channel.ReplyPoll(reply, plan, test);
 
     Require(sleeps <= static_cast<unsigned>(limit) + 2, "more than limit + 2 polls");
     const size_t reads = scripted.modem->ReadCount();

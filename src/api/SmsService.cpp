@@ -1,6 +1,5 @@
 #include "api/SmsService.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "codec/BoundedCopy.h"
@@ -10,15 +9,7 @@
 
 namespace tidewire {
 
-namespace {
-
-void RealSleep(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-}  // namespace
-
-SmsService::SmsService(Edition edition) : edition_(edition), sleep_(RealSleep) {}
+SmsService::SmsService(Edition edition) : edition_(edition) {}
 
 SmsService::~SmsService() {
     // A host unloads the library after stopping the service. One that does not would leave a
@@ -27,14 +18,6 @@ SmsService::~SmsService() {
     running.store(false);
     std::lock_guard<std::mutex> hold(threadLock_);
     ReleaseWorkerAtUnload(workerThread);
-}
-
-void SmsService::SetSleepFunction(SleepFunction sleep) {
-    sleep_ = sleep ? std::move(sleep) : SleepFunction(RealSleep);
-}
-
-void SmsService::Sleep(uint32_t milliseconds) {
-    sleep_(milliseconds);
 }
 
 // --- Last error ---------------------------------------------------------------------------------

@@ -8,11 +8,11 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "api/ErrorTexts.h"
 #include "api/RecordQueue.h"
-#include "modem/ReplyPoll.h"
-#include "serial/CSerialPort.h"
+#include "modem/ModemChannel.h"
 #include "tidewire_records.h"
 
 namespace tidewire {
@@ -29,10 +29,6 @@ enum ModuleType : int32_t {
     kModule865 = 865,  // CDMA, at$smsmo / at$smsmt=1?
     kModule860 = 860,  // CDMA, at$smsmo0 / at$smsmt0? / at$delmt
 };
-
-// Every wait of every dialogue goes through this, so tests can make time pass faster (or not
-// at all, with a scripted port) without changing a single poll count.
-using SleepFunction = std::function<void(uint32_t milliseconds)>;
 
 class SmsService {
   public:
@@ -60,7 +56,7 @@ class SmsService {
     // Appends the modem dialogue to the file at path; null or empty turns it off. 1 on success,
     // 0 when the file cannot be opened (the trace then stays as it was). The last error is not
     // touched: it belongs to the messaging calls, and a trace may be moved at any time.
-    int32_t SetTraceFile(const char* path) { return port.Trace().SetFile(path) ? 1 : 0; }
+    int32_t SetTraceFile(const char* path) { return channel.Port().Trace().SetFile(path) ? 1 : 0; }
 
     // --- Last error --------------------------------------------------------------------------
     void SetLastError(ErrorText error);
@@ -68,28 +64,12 @@ class SmsService {
     void SetLastError(ErrorText error, const char* hostDetail);
     void ClearLastError();
 
-    // --- Modem command channel ---------------------------------------------------------------
-    // Every command of a dialogue goes out this way: whatever the module said before (late
-    // answers, unsolicited lines) is purged first, so it cannot be read as part of this answer.
-    void PurgeAndWrite(const char* text);
-    void PurgeAndWrite(const uint8_t* bytes, size_t count);
-    // Writes ESC while a send may have left the module taking a message (see entryMayBeOpen_).
-    void CancelAbandonedEntry();
-    // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
-    bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
+    // --- Start-up and set-up dialogues ------------------------------------------------------
     // Asks the SIM for its service-centre number and keeps it in serviceCentre.
     void QueryServiceCentre();
     bool DetectModuleType();
     // Returns false when the worker must end; the end path has then already run.
     bool InitialiseModule();
-
-    // The reply poll every dialogue is built from: sleep, read what has arrived, append,
-    // upper-case (when the plan asks), test. The test's first verdict other than Pending ends
-    // the poll; TimedOut when the limit passed, Stopped when the plan watches the running flag
-    // and it was found clear.
-    Verdict ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test);
-    // The same with a poll counter that several polls of one procedure share.
-    Verdict ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, int& sharedCounter, PollTest test);
 
     // --- Worker --------------------------------------------------------------------------------
     static void WorkerMain(SmsService* service);
@@ -114,13 +94,13 @@ class SmsService {
     void QueueReceived(const char* text, const char* sender, const char* timestamp);
 
     // --- Test and tool hooks -------------------------------------------------------------------
-    void SetSleepFunction(SleepFunction sleep);
-    void Sleep(uint32_t milliseconds);
+    void SetSleepFunction(SleepFunction sleep) { channel.SetSleepFunction(std::move(sleep)); }
 
     // --- Fields ----------------------------------------------------------------------------------
     // Flags read without a lock by the host's calls and by the worker.
     std::atomic<bool> running{false};
-    CSerialPort port;
+    // The port and the dialogue primitives; its polls watch `running`.
+    ModemChannel channel{running};
     // The service-centre argument (at most 19 bytes), or "card" until the SIM's number is read.
     char serviceCentre[20] = {};
     std::thread workerThread;
@@ -158,11 +138,6 @@ class SmsService {
     void Open870TextEntry(const char* number, char (&remnant)[128]);
 
     const Edition edition_;
-    // Set once a send has asked the module to take a message ("AT+CMGS") and cleared when the
-    // module's answer settled it. While set, the module may still be waiting for the text (its
-    // prompt came too late, the text was lost, the port failed in between) and would take the
-    // next commands as that text. Used only by the thread that talks to the port.
-    bool entryMayBeOpen_ = false;
     // Set once a start-up has succeeded; a message is accepted only then, so none is accepted
     // by a start-up in progress and then discarded by it. Guarded by queueLock.
     bool acceptingMessages_ = false;
@@ -172,7 +147,6 @@ class SmsService {
     std::mutex lastErrorLock_;
     char lastError_[1024] = {};
     char errorBuffer_[1024] = {};
-    SleepFunction sleep_;
 };
 
 }  // namespace tidewire

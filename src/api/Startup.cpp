@@ -41,12 +41,12 @@ void SmsService::ReleaseFinishedWorker() {
 }
 
 bool SmsService::ProbeModule() {
-    return SendAtCommand("AT\r", "OK", "ERROR");
+    return channel.SendAtCommand("AT\r", "OK", "ERROR");
 }
 
 bool SmsService::CheckSim() {
     // Any +CPIN answer passes, whatever state it names: a PIN prompt still shows a SIM is there.
-    return SendAtCommand("AT+CPIN?\r", "+CPIN:", "ERROR");
+    return channel.SendAtCommand("AT+CPIN?\r", "+CPIN:", "ERROR");
 }
 
 bool SmsService::StartupDialogue(bool (SmsService::*step)(), ErrorText failure) {
@@ -60,7 +60,7 @@ bool SmsService::StartupDialogue(bool (SmsService::*step)(), ErrorText failure) 
     if (!passed) {
         SetLastError(failure);
         running.store(false);
-        port.Close();
+        channel.Port().Close();
         started.store(false);
     }
     return passed;
@@ -103,19 +103,19 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
 
     try {
         if (devicePath != nullptr) {
-            port.OpenPath(devicePath, settings);
+            channel.Port().OpenPath(devicePath, settings);
         } else {
-            port.Open(portNumber, settings);
+            channel.Port().Open(portNumber, settings);
         }
-        port.SetImmediateReadTimeouts();
-        port.GetConfig();
+        channel.Port().SetImmediateReadTimeouts();
+        channel.Port().GetConfig();
     } catch (const CSerialException& failure) {
         char systemText[512];
         failure.GetErrorText(systemText, sizeof systemText);
         SetLastError(ErrorText::PortOpenFailed, systemText);
         // A port that opened but could not be configured is closed again, so it is not left
         // held exclusively until the next start-up.
-        port.Close();
+        channel.Port().Close();
         started.store(false);
         running.store(false);
         return 0;
@@ -155,7 +155,7 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         SetLastError(ErrorText::WorkerNotStarted);
         running.store(false);
         started.store(false);
-        port.Close();
+        channel.Port().Close();
         return 0;
     }
     {

@@ -34,18 +34,19 @@ size_t FindStamp(const ReplyBuffer& reply) {
 }  // namespace
 
 bool SmsService::ReceiveCdmaMessages() {
-    if (!port.IsOpen()) {
+    if (!channel.IsOpen()) {
         return true;
     }
     const bool type865 = moduleType.load() == kModule865;
-    PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
+    channel.PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
     ReplyBuffer reply;
-    const Verdict outcome = ReplyPoll(reply, plans::kCdmaMessageAnswer, [](const ReplyBuffer& r) {
-        if (r.Contains("OK")) {
-            return Verdict::Accepted;
-        }
-        return r.Contains("ERROR") ? Verdict::Refused : Verdict::Pending;
-    });
+    const Verdict outcome =
+        channel.ReplyPoll(reply, plans::kCdmaMessageAnswer, [](const ReplyBuffer& r) {
+            if (r.Contains("OK")) {
+                return Verdict::Accepted;
+            }
+            return r.Contains("ERROR") ? Verdict::Refused : Verdict::Pending;
+        });
     if (outcome == Verdict::Stopped) {
         return false;
     }
@@ -55,7 +56,7 @@ bool SmsService::ReceiveCdmaMessages() {
     if (!type865) {
         // Type 860 hands out its oldest message and is told to drop it at once; its answer is
         // purged by the next exchange.
-        port.WriteText("at$delmt=0\r");
+        channel.Write("at$delmt=0\r");
     }
 
     const char* data = reply.Data();

@@ -33,13 +33,13 @@ constexpr size_t kMostDeletesPerWalk = 2048;
 bool SmsService::ReceiveGsmMessages() {
     // The result is ignored: a module left in text mode by a send lists nothing decodable, and
     // the next cycle tries again.
-    SendAtCommand("AT+CMGF=0\r", "OK", "ERROR");
-    if (!port.IsOpen()) {
+    channel.SendAtCommand("AT+CMGF=0\r", "OK", "ERROR");
+    if (!channel.IsOpen()) {
         return true;
     }
-    PurgeAndWrite("AT+CMGL=4\r");
+    channel.PurgeAndWrite("AT+CMGL=4\r");
     ReplyBuffer reply;
-    const Verdict outcome = ReplyPoll(reply, plans::kGsmListing, [](const ReplyBuffer& r) {
+    const Verdict outcome = channel.ReplyPoll(reply, plans::kGsmListing, [](const ReplyBuffer& r) {
         if (HasOkLine(r, 0)) {
             return Verdict::Accepted;
         }
@@ -109,7 +109,7 @@ bool SmsService::ReceiveGsmMessages() {
         char command[64];
         std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
         // A failed delete leaves the message in the store; it is listed and queued again.
-        SendAtCommand(command, "OK", "ERROR");
+        channel.SendAtCommand(command, "OK", "ERROR");
         deleted[deletedCount++] = index;
     }
 }

@@ -84,11 +84,11 @@ bool CutReadReply(const ReplyBuffer& reply, Cut870& cut) {
 }  // namespace
 
 bool SmsService::Receive870Messages() {
-    if (!port.IsOpen()) {
+    if (!channel.IsOpen()) {
         return true;
     }
-    CancelAbandonedEntry();
-    PurgeAndWrite("AT+CMGL=\"ALL\"\r");
+    channel.CancelAbandonedEntry();
+    channel.PurgeAndWrite("AT+CMGL=\"ALL\"\r");
 
     // One poll counter serves the listing and every read that follows it. The end of a
     // listing or read reply is the module's own final result line; a stored message that says
@@ -96,13 +96,11 @@ bool SmsService::Receive870Messages() {
     int polls = 0;
     const auto endOfAnswer = [](const ReplyBuffer& r) { return FinalResult(r); };
     ReplyBuffer listing;
-    const Verdict listed = ReplyPoll(listing, plans::kType870Listing, polls, endOfAnswer);
+    const Verdict listed = channel.ReplyPoll(listing, plans::kType870Listing, polls, endOfAnswer);
     if (listed == Verdict::Stopped) {
         return false;
     }
-    if (listed != Verdict::TimedOut) {
-        entryMayBeOpen_ = false;  // it answers commands again
-    }
+    channel.SettleEntry(listed);
     if (listed != Verdict::Accepted) {
         return true;
     }
@@ -122,9 +120,9 @@ bool SmsService::Receive870Messages() {
 
         char command[64];
         std::snprintf(command, sizeof command, "AT+CMGR=%ld\r", index);
-        port.WriteText(command);
+        channel.Write(command);
         reply.Clear();
-        const Verdict read = ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
+        const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
         if (read == Verdict::Stopped) {
             return false;
         }
@@ -138,7 +136,7 @@ bool SmsService::Receive870Messages() {
         if (cut.bodyBytes >= 1) {
             QueueReceived(cut.text, cut.sender, cut.time);
             std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
-            SendAtCommand(command, "OK", "ERROR");
+            channel.SendAtCommand(command, "OK", "ERROR");
         }
     }
 }

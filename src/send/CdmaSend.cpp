@@ -62,14 +62,15 @@ bool SmsService::SendCdmaMessage(const char* text, char (&number)[32], int messa
         SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
-    PurgeAndWrite(command);
+    channel.PurgeAndWrite(command);
     ReplyBuffer reply;
-    const Verdict verdict = ReplyPoll(reply, plans::kCdmaSendVerdict, [&](const ReplyBuffer& r) {
-        if (r.Contains(family.successToken)) {
-            return Verdict::Accepted;
-        }
-        return RefusalSeen(r, family) ? Verdict::Refused : Verdict::Pending;
-    });
+    const Verdict verdict =
+        channel.ReplyPoll(reply, plans::kCdmaSendVerdict, [&](const ReplyBuffer& r) {
+            if (r.Contains(family.successToken)) {
+                return Verdict::Accepted;
+            }
+            return RefusalSeen(r, family) ? Verdict::Refused : Verdict::Pending;
+        });
     return verdict == Verdict::Accepted;
 }
 

@@ -43,7 +43,7 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
-    if (!SendAtCommand("AT+CMGF=1\r", "OK", "ERROR")) {
+    if (!channel.SendAtCommand("AT+CMGF=1\r", "OK", "ERROR")) {
         SetLastError(ErrorText::SingleByteModeFailed);
         return false;
     }
@@ -51,37 +51,39 @@ bool SmsService::SendGsmText(const char* text, char (&number)[32]) {
     char command[1024];
     std::snprintf(command, sizeof command, "AT+CMGS=\"%s\"\r", number);
     ReplyBuffer reply;
-    PurgeAndWrite(command);
-    entryMayBeOpen_ = true;
-    const Verdict prompt = ReplyPoll(reply, plans::kTextModePrompt,
-                                     [&](const ReplyBuffer& r) { return PromptTest(r, command); });
+    channel.PurgeAndWrite(command);
+    channel.BeginEntry();
+    const Verdict prompt =
+        channel.ReplyPoll(reply, plans::kTextModePrompt,
+                          [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != Verdict::Accepted) {
-        entryMayBeOpen_ = prompt != Verdict::Refused;
+        channel.SettleEntry(prompt);
         return false;
     }
 
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
     reply.Clear();
-    PurgeAndWrite(body);
+    channel.PurgeAndWrite(body);
     // The module echoes the body in text mode. Only its result lines after that echo count, so
     // a message that says "look" or "error" is judged like any other.
-    const Verdict verdict = ReplyPoll(reply, plans::kTextModeVerdict, [&](const ReplyBuffer& r) {
-        const size_t from = AnswerStart(r, body, static_cast<size_t>(bodyLength));
-        if (from == ReplyBuffer::npos) {
-            return Verdict::Pending;
-        }
-        const bool confirmed = HasLineStartingWith(r, from, "+CMGS:");
-        const bool ok = HasOkLine(r, from);
-        if (confirmed && ok) {
-            return Verdict::Accepted;
-        }
-        if (HasErrorLine(r, from)) {
-            return Verdict::Refused;
-        }
-        return ok ? Verdict::Refused : Verdict::Pending;
-    });
-    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    const Verdict verdict =
+        channel.ReplyPoll(reply, plans::kTextModeVerdict, [&](const ReplyBuffer& r) {
+            const size_t from = AnswerStart(r, body, static_cast<size_t>(bodyLength));
+            if (from == ReplyBuffer::npos) {
+                return Verdict::Pending;
+            }
+            const bool confirmed = HasLineStartingWith(r, from, "+CMGS:");
+            const bool ok = HasOkLine(r, from);
+            if (confirmed && ok) {
+                return Verdict::Accepted;
+            }
+            if (HasErrorLine(r, from)) {
+                return Verdict::Refused;
+            }
+            return ok ? Verdict::Refused : Verdict::Pending;
+        });
+    channel.SettleEntry(verdict);
     return verdict == Verdict::Accepted;
 }
 
@@ -91,7 +93,7 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
-    if (!SendAtCommand("AT+CMGF=0\r", "OK", "ERROR")) {
+    if (!channel.SendAtCommand("AT+CMGF=0\r", "OK", "ERROR")) {
         SetLastError(ErrorText::MultiByteModeFailed);
         return false;
     }
@@ -147,28 +149,29 @@ bool SmsService::SendGsmPdu(const char* text, char (&number)[32]) {
     char command[1024];
     std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpduLength);
     ReplyBuffer reply;
-    PurgeAndWrite(command);
-    entryMayBeOpen_ = true;
-    const Verdict prompt = ReplyPoll(reply, plans::kPduModePrompt,
-                                     [&](const ReplyBuffer& r) { return PromptTest(r, command); });
+    channel.PurgeAndWrite(command);
+    channel.BeginEntry();
+    const Verdict prompt = channel.ReplyPoll(
+        reply, plans::kPduModePrompt, [&](const ReplyBuffer& r) { return PromptTest(r, command); });
     if (prompt != Verdict::Accepted) {
-        entryMayBeOpen_ = prompt != Verdict::Refused;
+        channel.SettleEntry(prompt);
         return false;
     }
 
     reply.Clear();
-    PurgeAndWrite(reinterpret_cast<const uint8_t*>(pdu), pduLength + 2);
+    channel.PurgeAndWrite(reinterpret_cast<const uint8_t*>(pdu), pduLength + 2);
     // PDU mode ends as soon as the module confirms: the echo is hex and holds no token.
-    const Verdict verdict = ReplyPoll(reply, plans::kPduModeVerdict, [](const ReplyBuffer& r) {
-        if (r.Contains("+CMGS:")) {
-            return Verdict::Accepted;
-        }
-        if (r.Contains("ERROR")) {
-            return Verdict::Refused;
-        }
-        return r.Contains("OK") ? Verdict::Refused : Verdict::Pending;
-    });
-    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    const Verdict verdict =
+        channel.ReplyPoll(reply, plans::kPduModeVerdict, [](const ReplyBuffer& r) {
+            if (r.Contains("+CMGS:")) {
+                return Verdict::Accepted;
+            }
+            if (r.Contains("ERROR")) {
+                return Verdict::Refused;
+            }
+            return r.Contains("OK") ? Verdict::Refused : Verdict::Pending;
+        });
+    channel.SettleEntry(verdict);
     return verdict == Verdict::Accepted;
 }
 

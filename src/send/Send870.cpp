@@ -42,11 +42,11 @@ void SmsService::Open870TextEntry(const char* number, char (&remnant)[128]) {
     char command[64];
     std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
     std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
-    PurgeAndWrite(command);
-    entryMayBeOpen_ = true;
+    channel.PurgeAndWrite(command);
+    channel.BeginEntry();
     // This family takes the body without waiting for its prompt: the echo and the prompt are
     // thrown away unread by the purge before the body.
-    Sleep(pauses::kType870PromptMs);
+    channel.Sleep(pauses::kType870PromptMs);
 }
 
 bool SmsService::Send870SingleByte(const char* text, char (&number)[32]) {
@@ -54,7 +54,7 @@ bool SmsService::Send870SingleByte(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::SingleByteTooLong);
         return false;
     }
-    if (!SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
+    if (!channel.SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
         SetLastError(ErrorText::SingleByte870ModeFailed);
         return false;
     }
@@ -62,12 +62,13 @@ bool SmsService::Send870SingleByte(const char* text, char (&number)[32]) {
     Open870TextEntry(number, remnant);
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
-    PurgeAndWrite(body);
+    channel.PurgeAndWrite(body);
     ReplyBuffer reply;
-    const Verdict verdict = ReplyPoll(reply, plans::kType870TextVerdict, [&](const ReplyBuffer& r) {
-        return BodyVerdict(r, remnant, body, static_cast<size_t>(bodyLength), true);
-    });
-    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    const Verdict verdict =
+        channel.ReplyPoll(reply, plans::kType870TextVerdict, [&](const ReplyBuffer& r) {
+            return BodyVerdict(r, remnant, body, static_cast<size_t>(bodyLength), true);
+        });
+    channel.SettleEntry(verdict);
     return verdict == Verdict::Accepted;
 }
 
@@ -79,7 +80,7 @@ bool SmsService::Send870MultiByte(const char* text, char (&number)[32]) {
         SetLastError(ErrorText::MultiByteTooLong);
         return false;
     }
-    if (!SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
+    if (!channel.SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
         SetLastError(ErrorText::MultiByte870ModeFailed);
         return false;
     }
@@ -93,15 +94,16 @@ bool SmsService::Send870MultiByte(const char* text, char (&number)[32]) {
 
     char remnant[128];
     Open870TextEntry(number, remnant);
-    PurgeAndWrite(body, bodyLength);
+    channel.PurgeAndWrite(body, bodyLength);
 
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
     // and not upper-cased: only upper-case tokens count here.
     ReplyBuffer reply;
-    const Verdict verdict = ReplyPoll(reply, plans::kType870Ucs2Verdict, [&](const ReplyBuffer& r) {
-        return BodyVerdict(r, remnant, reinterpret_cast<const char*>(body), bodyLength, false);
-    });
-    entryMayBeOpen_ = verdict == Verdict::TimedOut;
+    const Verdict verdict =
+        channel.ReplyPoll(reply, plans::kType870Ucs2Verdict, [&](const ReplyBuffer& r) {
+            return BodyVerdict(r, remnant, reinterpret_cast<const char*>(body), bodyLength, false);
+        });
+    channel.SettleEntry(verdict);
     return verdict == Verdict::Accepted;
 }
 

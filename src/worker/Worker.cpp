@@ -15,7 +15,7 @@ void SmsService::EndPath() {
         acceptingMessages_ = false;
     }
     started.store(false);
-    port.Close();
+    channel.Port().Close();
     running.store(false);
 }
 
@@ -72,7 +72,7 @@ void SmsService::WorkerMain(SmsService* service) {
         if (s.StopRequested()) {
             break;
         }
-        s.Sleep(pauses::kWorkerRestMs);
+        s.channel.Sleep(pauses::kWorkerRestMs);
 
         bool queued = false;
         {

@@ -17,7 +17,7 @@ class AtCommandTest : public ScriptedServiceTest {
     // "AT\r" answered by the given polls.
     bool ProbeAnsweredWith(const Strings& polls) {
         modem_->OnWrite("AT\r", polls);
-        return service_.SendAtCommand("AT\r", "OK", "ERROR");
+        return service_.channel.SendAtCommand("AT\r", "OK", "ERROR");
     }
 };
 
@@ -37,7 +37,7 @@ TEST_F(AtCommandTest, EndsInThePollInWhichTheExpectedTokenArrives) {
 }
 
 TEST_F(AtCommandTest, SilentModuleFailsAfterTwelvePolls) {
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(service_.channel.SendAtCommand("AT\r", "OK", "ERROR"));
     EXPECT_EQ(modem_->ReadCount(), 12u);
     EXPECT_EQ(Sleeps(), Repeat(200, 12));
 }
@@ -51,7 +51,7 @@ TEST_F(AtCommandTest, AnswerInTheTwelfthPollCountsAndOneLaterDoesNot) {
     Strings late = Silence(12);
     late.push_back("OK\r\n");
     modem_->OnWriteOnce("AT+CPIN?\r", late);
-    EXPECT_FALSE(service_.SendAtCommand("AT+CPIN?\r", "OK", "ERROR"));
+    EXPECT_FALSE(service_.channel.SendAtCommand("AT+CPIN?\r", "OK", "ERROR"));
     EXPECT_EQ(modem_->ReadCount(), 12u);
 }
 
@@ -75,16 +75,16 @@ TEST_F(AtCommandTest, LowerCaseAnswerSatisfiesTheToken) {
 
 TEST_F(AtCommandTest, InputWaitingBeforeTheCommandIsNeverRead) {
     modem_->Arrive({"\r\nOK\r\n", "RING\r\n"});
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(service_.channel.SendAtCommand("AT\r", "OK", "ERROR"));
     for (const std::string& event : modem_->Events()) {
         EXPECT_EQ(event.find("OK"), std::string::npos) << event;
     }
 }
 
 TEST_F(AtCommandTest, ClosedPortFailsWithoutTouchingTheLine) {
-    service_.port.Close();
+    service_.channel.Port().Close();
     modem_->ClearEvents();
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(service_.channel.SendAtCommand("AT\r", "OK", "ERROR"));
     EXPECT_TRUE(modem_->Events().empty());
     EXPECT_TRUE(Sleeps().empty());
 }
@@ -161,7 +161,7 @@ TEST_F(ServiceCentreQueryTest, SilentModuleLeavesTheStoredValue) {
 }
 
 TEST_F(ServiceCentreQueryTest, ClosedPortLeavesTheStoredValueAndTheLineAlone) {
-    service_.port.Close();
+    service_.channel.Port().Close();
     modem_->ClearEvents();
     EXPECT_EQ(QueryAnsweredWith({"+CSCA: \"+8613800100500\",145\r\n"}), "card");
     EXPECT_TRUE(modem_->Events().empty());

@@ -115,13 +115,13 @@ class InitialisationTest : public ScriptedServiceTest {
     void ExpectServiceEnded() {
         EXPECT_FALSE(service_.running.load());
         EXPECT_FALSE(service_.started.load());
-        EXPECT_FALSE(service_.port.IsOpen());
+        EXPECT_FALSE(service_.channel.Port().IsOpen());
     }
 
     void ExpectServiceRunning() {
         EXPECT_TRUE(service_.running.load());
         EXPECT_TRUE(service_.started.load());
-        EXPECT_TRUE(service_.port.IsOpen());
+        EXPECT_TRUE(service_.channel.Port().IsOpen());
     }
 
     // Answers the command with OK and asks the service to stop, as SMSStopSerice would

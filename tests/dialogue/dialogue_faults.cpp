@@ -419,7 +419,7 @@ class FaultTest : public ScriptedServiceTest {
     void StopWithinDeadline() {
         auto stopped = std::async(std::launch::async, [this] { return service_.StopService(); });
         ASSERT_EQ(stopped.wait_for(kDeadline), std::future_status::ready) << "StopService hangs";
-        EXPECT_FALSE(service_.port.IsOpen());
+        EXPECT_FALSE(service_.channel.Port().IsOpen());
     }
 
     // Every accepted id has one result and one report, a result of 1 only for a text the module

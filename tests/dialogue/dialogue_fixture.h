@@ -114,12 +114,12 @@ class ScriptedServiceTest : public ::testing::Test {
     void ReplaceModem() {
         auto made = ScriptedSerialDevice::Make();
         modem_ = made.second;
-        service_.port.SetDevice(std::move(made.first));
+        service_.channel.Port().SetDevice(std::move(made.first));
     }
 
     // The port as start-up leaves it, for procedures that are called directly.
     void OpenPort(int32_t family) {
-        service_.port.OpenPath(kDevicePath, LineSettings{});
+        service_.channel.Port().OpenPath(kDevicePath, LineSettings{});
         service_.running = true;
         service_.started = true;
         service_.moduleType = family;

@@ -210,7 +210,7 @@ TEST_F(GsmReceiveTest, ListingBeyondTheBufferYieldsTheEntriesThatFit) {
 }
 
 TEST_F(GsmReceiveTest, ClosedPortIsLeftAlone) {
-    service_.port.Close();
+    service_.channel.Port().Close();
     modem_->ClearEvents();
     EXPECT_TRUE(service_.ReceiveGsmMessages());
     EXPECT_TRUE(modem_->Events().empty());

@@ -38,7 +38,7 @@ class StartupTest : public ScriptedServiceTest {
     void ExpectFailedWithClosedPort(const char* text) {
         EXPECT_EQ(LastError(), text);
         ExpectIdle();
-        EXPECT_FALSE(service_.port.IsOpen());
+        EXPECT_FALSE(service_.channel.Port().IsOpen());
         EXPECT_EQ(modem_->Events().back(), "close");
         EXPECT_EQ(ReportCount(), 0u);
     }
@@ -92,7 +92,7 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
         modem_->WaitUntil([&] { return WritesStartingWith("AT+CSCA=").size() == 1; }, kDeadline));
     service_.StopService();
     ExpectIdle();
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
 }
 
 TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
@@ -103,7 +103,7 @@ TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");
     EXPECT_EQ(modem_->Count("open"), 1u);
-    EXPECT_TRUE(service_.port.IsOpen());
+    EXPECT_TRUE(service_.channel.Port().IsOpen());
     EXPECT_EQ(service_.ServiceStarted(), 1);
     EXPECT_EQ(service_.SendMessage("second", "13912345678"), 1) << "ids go on: nothing emptied";
     service_.StopService();
@@ -115,7 +115,7 @@ TEST_F(StartupTest, PortThatCannotBeOpenedGivesTheSystemText) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(ENOENT));
     ExpectIdle();
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
     EXPECT_EQ(ReportCount(), 1u) << "the queues are not touched on this path";
 }
 
@@ -133,7 +133,7 @@ TEST_F(StartupTest, PortThatCannotBeConfiguredIsClosedAgain) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(EINVAL));
     EXPECT_EQ(modem_->Events(), (Strings{"open:/dev/scripted", "timeouts-error:22", "close"}));
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
     ExpectIdle();
 }
 

@@ -55,7 +55,7 @@ TEST_F(TraceTest, CommandAndAnswerAppearAsOneLineEachWithEscapedControlBytes) {
     modem_->OnWrite("AT+CMGF=0\r", Strings{"AT+CMGF=0\r", "\r\nOK\r\n"});
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
 
-    ASSERT_TRUE(service_.SendAtCommand("AT+CMGF=0\r", "OK", "ERROR"));
+    ASSERT_TRUE(service_.channel.SendAtCommand("AT+CMGF=0\r", "OK", "ERROR"));
 
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 3u);
@@ -69,7 +69,7 @@ TEST_F(TraceTest, EveryByteThatIsNotPrintableAsciiIsEscapedSoALineStaysOneLine) 
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
     const uint8_t bytes[] = {'A', '"', 0x1A, 0x1B, '\t', '\\', 0x00, 0x7F, 0xE4, 0xB8, 0xAD, ' '};
 
-    service_.PurgeAndWrite(bytes, sizeof bytes);
+    service_.channel.PurgeAndWrite(bytes, sizeof bytes);
 
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 1u);
@@ -81,7 +81,7 @@ TEST_F(TraceTest, PollsThatReadNothingLeaveNoLines) {
     modem_->OnWrite("AT\r", Strings{"", "", "\r\nOK\r\n"});
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
 
-    ASSERT_TRUE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    ASSERT_TRUE(service_.channel.SendAtCommand("AT\r", "OK", "ERROR"));
 
     EXPECT_GE(modem_->ReadCount(), 3u);
     EXPECT_EQ(Lines().size(), 2u);
@@ -95,7 +95,7 @@ TEST_F(TraceTest, AnExistingFileIsAppendedToNotReplaced) {
     OpenPort(kModuleGsm);
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
 
-    service_.PurgeAndWrite("AT\r");
+    service_.channel.PurgeAndWrite("AT\r");
 
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -106,19 +106,19 @@ TEST_F(TraceTest, AnExistingFileIsAppendedToNotReplaced) {
 TEST_F(TraceTest, NullOrEmptyPathTurnsTheTraceOffAtOnce) {
     OpenPort(kModuleGsm);
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
-    service_.PurgeAndWrite("AT\r");
+    service_.channel.PurgeAndWrite("AT\r");
     ASSERT_EQ(service_.SetTraceFile(nullptr), 1);
-    service_.PurgeAndWrite("AT+GMM\r");
+    service_.channel.PurgeAndWrite("AT+GMM\r");
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
-    service_.PurgeAndWrite("AT+CPIN?\r");
+    service_.channel.PurgeAndWrite("AT+CPIN?\r");
     ASSERT_EQ(service_.SetTraceFile(""), 1);
-    service_.PurgeAndWrite("AT+CSCA?\r");
+    service_.channel.PurgeAndWrite("AT+CSCA?\r");
 
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(WithoutStamp(lines[0]), "> AT\\r");
     EXPECT_EQ(WithoutStamp(lines[1]), "> AT+CPIN?\\r");
-    EXPECT_FALSE(service_.port.Trace().IsOn());
+    EXPECT_FALSE(service_.channel.Port().Trace().IsOn());
 }
 
 TEST_F(TraceTest, AFileThatCannotBeOpenedFailsAndLeavesTheRunningTraceAndLastErrorAlone) {
@@ -127,7 +127,7 @@ TEST_F(TraceTest, AFileThatCannotBeOpenedFailsAndLeavesTheRunningTraceAndLastErr
     MarkLastError();
 
     EXPECT_EQ(service_.SetTraceFile("/nonexistent-folder/trace.log"), 0);
-    service_.PurgeAndWrite("AT\r");
+    service_.channel.PurgeAndWrite("AT\r");
 
     EXPECT_EQ(LastError(), kMarker);
     const std::vector<std::string> lines = Lines();
@@ -140,10 +140,10 @@ TEST_F(TraceTest, AnotherPathMovesTheTraceToThatFile) {
     std::remove(second.c_str());
     OpenPort(kModuleGsm);
     ASSERT_EQ(service_.SetTraceFile(path_.c_str()), 1);
-    service_.PurgeAndWrite("AT\r");
+    service_.channel.PurgeAndWrite("AT\r");
 
     ASSERT_EQ(service_.SetTraceFile(second.c_str()), 1);
-    service_.PurgeAndWrite("AT+GMM\r");
+    service_.channel.PurgeAndWrite("AT+GMM\r");
 
     EXPECT_EQ(Lines().size(), 1u);
     const std::vector<std::string> moved = ReadLines(second);

@@ -238,7 +238,7 @@ TEST_F(WorkerTest, PortFailingEveryWriteKeepsRetryingAndReportsTheReceiveFailure
     EXPECT_EQ(service_.Query(0), -1);
     EXPECT_TRUE(TakeReports().empty());
     EXPECT_EQ(OutgoingCount(), 1u);
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
 }
 
 TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
@@ -258,7 +258,7 @@ TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
     EXPECT_STREQ(reports[0].number, "13912345678");
     EXPECT_EQ(OutgoingCount(), 0u);
     EXPECT_EQ(modem_->Writes().back(), "last words\x1A") << "no store poll after the stop";
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
 }
 
 TEST_F(WorkerTest, FatalSetUpEndsTheWorkerAndAllowsANewStartWithoutStop) {
@@ -268,7 +268,7 @@ TEST_F(WorkerTest, FatalSetUpEndsTheWorkerAndAllowsANewStartWithoutStop) {
     ASSERT_TRUE(Eventually([&] { return !service_.running.load() && !service_.started.load(); }));
     EXPECT_EQ(service_.ServiceStarted(), 0);
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CNMI=1,0,0,0,1)发生错误");
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.channel.Port().IsOpen());
     EXPECT_EQ(service_.SendMessage("late", "13912345678"), -1);
     EXPECT_TRUE(WritesStartingWith("AT+CMGF=").empty()) << "the loop never began";
 

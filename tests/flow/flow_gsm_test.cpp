@@ -134,7 +134,7 @@ TEST_F(GsmFlow, ASilentModuleFailsTheProbeAndReleasesThePort) {
     Engine().SetSilent(true);
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "未连接好设备或者波特率错误");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().channel.Port().IsOpen());
     Engine().SetSilent(false);
     EXPECT_EQ(Start(), 1) << LastError();
 }
@@ -143,7 +143,7 @@ TEST_F(GsmFlow, AModuleWithoutSimFailsTheSimCheck) {
     Engine().SetSimPresent(false);
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "未连接好设备或者没有SIM卡");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().channel.Port().IsOpen());
 }
 
 TEST_F(GsmFlow, AModuleThatWillNotNameItselfIsNotServed) {
@@ -157,7 +157,7 @@ TEST_F(GsmFlow, AFatalInitialisationFailureStopsTheServiceWithItsText) {
     ASSERT_EQ(Start(), 1);
     EXPECT_TRUE(Eventually([&] { return Service().ServiceStarted() == 0; }));
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CNMI=1,0,0,0,1)发生错误");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().channel.Port().IsOpen());
 
     // No stop is needed before the next start.
     Engine().RemoveErrorFor("AT+CNMI");

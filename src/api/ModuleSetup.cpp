@@ -8,12 +8,12 @@
 namespace tidewire {
 
 bool SmsService::DetectModuleType() {
-    if (!port.IsOpen()) {
+    if (!channel.IsOpen()) {
         return false;
     }
-    PurgeAndWrite("AT+GMM\r");
+    channel.PurgeAndWrite("AT+GMM\r");
     ReplyBuffer reply;
-    const Verdict verdict = ReplyPoll(reply, plans::kModelAnswer, [](const ReplyBuffer& r) {
+    const Verdict verdict = channel.ReplyPoll(reply, plans::kModelAnswer, [](const ReplyBuffer& r) {
         if (r.Contains("OK")) {
             return Verdict::Accepted;
         }
@@ -78,7 +78,7 @@ bool SmsService::InitialiseModule() {
             if ((i > 0 || checkFirst) && stopNow()) {
                 return false;
             }
-            if (!SendAtCommand(steps[i].command, "OK", "ERROR")) {
+            if (!channel.SendAtCommand(steps[i].command, "OK", "ERROR")) {
                 if (steps[i].fatal) {
                     EndAfterFatalInit(steps[i].failure);
                     return false;
@@ -111,7 +111,7 @@ bool SmsService::InitialiseModule() {
                 }
                 char command[128];
                 std::snprintf(command, sizeof command, "AT+CSCA=\"%s\"\r", serviceCentre);
-                if (!SendAtCommand(command, "OK", "ERROR")) {
+                if (!channel.SendAtCommand(command, "OK", "ERROR")) {
                     EndAfterFatalInit(ErrorText::InitServiceCentre);
                     return false;
                 }

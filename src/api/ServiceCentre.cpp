@@ -1,54 +1,10 @@
-// The single-command exchange and the service-centre query.
+// The query of the SIM's service-centre number.
 #include <cstring>
 
 #include "api/SmsService.h"
 #include "codec/BoundedCopy.h"
 
 namespace tidewire {
-
-void SmsService::PurgeAndWrite(const char* text) {
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.WriteText(text);
-}
-
-void SmsService::PurgeAndWrite(const uint8_t* bytes, size_t count) {
-    port.PurgeInput();
-    port.PurgeOutput();
-    port.Write(bytes, static_cast<uint32_t>(count));
-}
-
-void SmsService::CancelAbandonedEntry() {
-    if (!entryMayBeOpen_ || !port.IsOpen()) {
-        return;
-    }
-    // A module that is not taking a message ignores ESC. The pause lets the line carry it
-    // before the purge that starts the next command. It is repeated before every command until
-    // the module answers one, for a module that was not listening when the first went out.
-    const uint8_t escape = 0x1B;
-    port.Write(&escape, 1);
-    Sleep(pauses::kEscapeSettleMs);
-}
-
-bool SmsService::SendAtCommand(const char* command, const char* expectedToken,
-                               const char* errorToken) {
-    if (!port.IsOpen()) {
-        return false;
-    }
-    CancelAbandonedEntry();
-    PurgeAndWrite(command);
-    ReplyBuffer reply;
-    const Verdict verdict = ReplyPoll(reply, plans::kCommandAnswer, [&](const ReplyBuffer& r) {
-        if (r.Contains(expectedToken)) {
-            return Verdict::Accepted;
-        }
-        return r.Contains(errorToken) ? Verdict::Refused : Verdict::Pending;
-    });
-    if (verdict != Verdict::TimedOut) {
-        entryMayBeOpen_ = false;  // it answers commands again
-    }
-    return verdict == Verdict::Accepted;
-}
 
 namespace {
 
@@ -73,13 +29,13 @@ bool LooksLikeServiceCentre(const char* text, size_t length) {
 }  // namespace
 
 void SmsService::QueryServiceCentre() {
-    if (!port.IsOpen()) {
+    if (!channel.IsOpen()) {
         return;
     }
-    PurgeAndWrite("AT+CSCA?\r");
-    Sleep(pauses::kServiceCentreAnswerMs);
+    channel.PurgeAndWrite("AT+CSCA?\r");
+    channel.Sleep(pauses::kServiceCentreAnswerMs);
     uint8_t readBuffer[kReadBufferSize] = {};
-    const uint32_t got = port.Read(readBuffer, kReadBufferSize - 1);
+    const uint32_t got = channel.Port().Read(readBuffer, kReadBufferSize - 1);
     if (got == 0) {
         return;
     }
