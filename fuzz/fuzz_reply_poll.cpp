@@ -30,13 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool upperCase = script.Option(0);
     const bool watchRunning = script.Option(1);
 
-    tidewire::fuzz::ScriptedService scripted(kModuleGsm);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(kModuleGsm);
     unsigned sleeps = 0;
-    service.SetSleepFunction([&](uint32_t) {
+    scripted.channel.SetSleepFunction([&](uint32_t) {
         ++sleeps;
         if (stopAtPoll != 0 && sleeps == stopAtPoll) {
-            service.running = false;
+            scripted.running = false;
         }
     });
     scripted.modem->Arrive(script.Pieces(0));
@@ -59,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     const PollPlan plan{300, limit, upperCase ? Letters::Upper : Letters::Kept,
                         watchRunning ? OnStop::End : OnStop::RunOn};
-    const Verdict verdict = service.channel.ReplyPoll(reply, plan, test);
+    const Verdict verdict = scripted.channel.ReplyPoll(reply, plan, test);
 
     Require(sleeps <= static_cast<unsigned>(limit) + 2, "more than limit + 2 polls");
     const size_t reads = scripted.modem->ReadCount();

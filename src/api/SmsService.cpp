@@ -167,6 +167,11 @@ int32_t SmsService::GetNextMessage(char* buffer) {
     return 1;
 }
 
+void SmsService::Take(const ReceivedMessage& record) {
+    std::lock_guard<std::mutex> hold(receivedLock);
+    receivedQueue.push_back(record);
+}
+
 void SmsService::FinishMessage(const OutgoingMessage& message, bool sent) {
     std::lock_guard<std::mutex> hold(queueLock);
     resultMap.Record(message.id, sent);

@@ -10,27 +10,16 @@
 #include <thread>
 #include <utility>
 
-#include "api/ErrorTexts.h"
 #include "api/RecordQueue.h"
+#include "base/Edition.h"
+#include "base/ErrorTexts.h"
+#include "family/ModuleFamily.h"
 #include "modem/ModemChannel.h"
 #include "tidewire_records.h"
 
 namespace tidewire {
 
-// The two shipped builds. The legacy edition serves older hosts: seven exports, no type 870,
-// a stop that does not wait, and fewer tests of the running flag in the worker.
-enum class Edition { Current, Legacy };
-
-// Module families, told apart by the answer to "AT+GMM".
-enum ModuleType : int32_t {
-    kModuleUnknown = 0,
-    kModuleGsm = 666,  // GSM command set (27.005)
-    kModule870 = 870,  // CDMA, text-mode command set with AT+ZMSGL
-    kModule865 = 865,  // CDMA, at$smsmo / at$smsmt=1?
-    kModule860 = 860,  // CDMA, at$smsmo0 / at$smsmt0? / at$delmt
-};
-
-class SmsService {
+class SmsService : private Inbox, private ErrorLog {
   public:
     explicit SmsService(Edition edition);
     ~SmsService();
@@ -64,34 +53,8 @@ class SmsService {
     void SetLastError(ErrorText error, const char* hostDetail);
     void ClearLastError();
 
-    // --- Start-up and set-up dialogues ------------------------------------------------------
-    // Asks the SIM for its service-centre number and keeps it in serviceCentre.
-    void QueryServiceCentre();
-    bool DetectModuleType();
-    // Returns false when the worker must end; the end path has then already run.
-    bool InitialiseModule();
-
     // --- Worker --------------------------------------------------------------------------------
     static void WorkerMain(SmsService* service);
-
-    // --- Sending and receiving, one procedure per family and text kind -------------------------
-    bool SendGsmText(const char* text, char (&number)[32]);
-    bool SendGsmPdu(const char* text, char (&number)[32]);
-    bool Send870SingleByte(const char* text, char (&number)[32]);
-    bool Send870MultiByte(const char* text, char (&number)[32]);
-    // messageEncoding: 2 for single-byte text, 4 for UCS-2.
-    bool SendCdmaMessage(const char* text, char (&number)[32], int messageEncoding);
-    bool SendCdmaSingleByte(const char* text, char (&number)[32]) {
-        return SendCdmaMessage(text, number, 2);
-    }
-    bool SendCdmaMultiByte(const char* text, char (&number)[32]) {
-        return SendCdmaMessage(text, number, 4);
-    }
-    bool ReceiveGsmMessages();
-    bool Receive870Messages();
-    bool ReceiveCdmaMessages();
-    // Queues one received record under receivedLock.
-    void QueueReceived(const char* text, const char* sender, const char* timestamp);
 
     // --- Test and tool hooks -------------------------------------------------------------------
     void SetSleepFunction(SleepFunction sleep) { channel.SetSleepFunction(std::move(sleep)); }
@@ -101,8 +64,6 @@ class SmsService {
     std::atomic<bool> running{false};
     // The port and the dialogue primitives; its polls watch `running`.
     ModemChannel channel{running};
-    // The service-centre argument (at most 19 bytes), or "card" until the SIM's number is read.
-    char serviceCentre[20] = {};
     std::thread workerThread;
     // Room for reportQueue.size() + outgoingQueue.size() records is kept in reportQueue, so
     // the worker's move of a finished message never allocates.
@@ -116,14 +77,13 @@ class SmsService {
     std::mutex receivedLock;
     int32_t nextId = 0;
     std::atomic<bool> started{false};
-    std::atomic<int32_t> moduleType{kModuleUnknown};
 
   private:
     int32_t StartOn(const char* devicePath, int32_t portNumber, const LineSettings& settings,
                     const char* serviceCentreArgument);
-    bool StartupDialogue(bool (SmsService::*step)(), ErrorText failure);
-    bool ProbeModule();
-    bool CheckSim();
+    // Runs one dialogue of the start-up; a failure (or a port failure in the middle of it)
+    // leaves its text and the service idle with its port closed.
+    bool StartupDialogue(FunctionRef<bool()> step, ErrorText failure);
     void ReleaseFinishedWorker();
     bool StopRequested() const { return !running.load(); }
     // The worker's way out: flags cleared, port closed.
@@ -132,12 +92,16 @@ class SmsService {
     bool SendOne(OutgoingMessage& message);
     bool ReceiveOne();
     void FinishMessage(const OutgoingMessage& message, bool sent);
-    void EndAfterFatalInit(ErrorText error);
-    // Type 870: "AT+CMGS" for number, then the echo and prompt thrown away unread; remnant gets
-    // that echo and prompt, whose tail may still arrive after the purge.
-    void Open870TextEntry(const char* number, char (&remnant)[128]);
+    // The family's set-up; false when the worker must end, the end path then already run.
+    bool SetUpModule();
+    // Inbox and ErrorLog, for the family's procedures.
+    void Take(const ReceivedMessage& record) override;
+    void Record(ErrorText error) override { SetLastError(error); }
 
     const Edition edition_;
+    // The family start-up identified; read by the worker it then starts.
+    const ModuleFamily* family_ = nullptr;
+    ModuleSession session_{channel, *this, *this, edition_, {}};
     // Set once a start-up has succeeded; a message is accepted only then, so none is accepted
     // by a start-up in progress and then discarded by it. Guarded by queueLock.
     bool acceptingMessages_ = false;

@@ -4,6 +4,7 @@
 
 #include "api/SmsService.h"
 #include "codec/BoundedCopy.h"
+#include "family/FamilyTable.h"
 #include "modem/CommandText.h"
 
 namespace tidewire {
@@ -40,19 +41,10 @@ void SmsService::ReleaseFinishedWorker() {
     }
 }
 
-bool SmsService::ProbeModule() {
-    return channel.SendAtCommand("AT\r", "OK", "ERROR");
-}
-
-bool SmsService::CheckSim() {
-    // Any +CPIN answer passes, whatever state it names: a PIN prompt still shows a SIM is there.
-    return channel.SendAtCommand("AT+CPIN?\r", "+CPIN:", "ERROR");
-}
-
-bool SmsService::StartupDialogue(bool (SmsService::*step)(), ErrorText failure) {
+bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
     bool passed = false;
     try {
-        passed = (this->*step)();
+        passed = step();
     } catch (const CSerialException&) {
         // The port failed in the middle of the dialogue: the step fails with its own text.
         passed = false;
@@ -74,8 +66,8 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     }
     // The service centre is checked before anything is claimed or opened, so a bad argument
     // leaves the service exactly as it was.
-    const size_t centreLength = BoundedLength(serviceCentreArgument, sizeof serviceCentre);
-    if (centreLength > sizeof serviceCentre - 1) {
+    const size_t centreLength = BoundedLength(serviceCentreArgument, sizeof session_.serviceCentre);
+    if (centreLength > sizeof session_.serviceCentre - 1) {
         SetLastError(ErrorText::ServiceCentreTooLong);
         return 0;
     }
@@ -121,8 +113,8 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         return 0;
     }
 
-    std::memset(serviceCentre, 0, sizeof serviceCentre);
-    BoundedCopy(serviceCentre, serviceCentreArgument);
+    std::memset(session_.serviceCentre, 0, sizeof session_.serviceCentre);
+    BoundedCopy(session_.serviceCentre, serviceCentreArgument);
 
     {
         std::lock_guard<std::mutex> holdQueues(queueLock);
@@ -136,15 +128,20 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         nextId = 0;
     }
 
-    if (!StartupDialogue(&SmsService::ProbeModule, ErrorText::NoDeviceOrBaud)) {
+    if (!StartupDialogue([&] { return ProbeModule(channel); }, ErrorText::NoDeviceOrBaud)) {
         return 0;
     }
-    if (!StartupDialogue(&SmsService::DetectModuleType, ErrorText::UnknownModule)) {
+    const ModuleFamily* identified = nullptr;
+    const auto identify = [&] {
+        identified = IdentifyFamily(channel, edition_);
+        return identified != nullptr;
+    };
+    if (!StartupDialogue(identify, ErrorText::UnknownModule)) {
         return 0;
     }
-    const int32_t family = moduleType.load();
-    if ((family == kModuleGsm || family == kModule870) &&
-        !StartupDialogue(&SmsService::CheckSim, ErrorText::NoDeviceOrSim)) {
+    family_ = identified;
+    if (family_->Sim() == SimCheck::Asked &&
+        !StartupDialogue([&] { return CheckSim(channel); }, ErrorText::NoDeviceOrSim)) {
         return 0;
     }
 

@@ -152,6 +152,18 @@ bool HasErrorLine(const ReplyBuffer& reply, size_t from) {
            HasLineStartingWith(reply, from, "+CME ERROR");
 }
 
+Verdict MessageVerdict(const ReplyBuffer& reply, size_t from, BareOk bareOk) {
+    const bool confirmed = HasLineStartingWith(reply, from, "+CMGS:");
+    const bool ok = HasOkLine(reply, from);
+    if (confirmed && ok) {
+        return Verdict::Accepted;
+    }
+    if (HasErrorLine(reply, from)) {
+        return Verdict::Refused;
+    }
+    return (ok && bareOk == BareOk::Refuses) ? Verdict::Refused : Verdict::Pending;
+}
+
 Verdict FinalResult(const ReplyBuffer& reply) {
     const char* data = reply.Data();
     size_t end = reply.Length();

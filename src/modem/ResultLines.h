@@ -43,6 +43,13 @@ bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* toke
 bool HasOkLine(const ReplyBuffer& reply, size_t from);
 bool HasErrorLine(const ReplyBuffer& reply, size_t from);
 
+// The verdict on a message, from the module's answer after its echo of the body (at `from`):
+// "+CMGS:" and "OK" as lines of their own confirm it, an error line refuses it. An "OK" without
+// "+CMGS:" refuses it where the module never sends them apart (BareOk::Refuses), and is waited
+// past where the confirmation may still follow (BareOk::Waits).
+enum class BareOk { Refuses, Waits };
+Verdict MessageVerdict(const ReplyBuffer& reply, size_t from, BareOk bareOk);
+
 // The module's final result: the last complete line of the reply that is not an indication,
 // when the reply ends with a line break. Accepted for "OK", Refused for an error line, Pending
 // while the last line is anything else (a message body that reads "OK" is followed by more

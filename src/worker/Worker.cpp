@@ -5,7 +5,6 @@
 #include "api/SmsService.h"
 #include "codec/CodePage.h"
 #include "codec/TextHex.h"
-#include "worker/Dispatch.h"
 
 namespace tidewire {
 
@@ -19,16 +18,30 @@ void SmsService::EndPath() {
     running.store(false);
 }
 
+bool SmsService::SetUpModule() {
+    SetUpResult result = SetUpResult::Ready();
+    try {
+        result = family_->SetUp(session_);
+    } catch (const CSerialException&) {
+        result = SetUpResult::Failed(ErrorText::InitPortFailed);
+    }
+    if (result.outcome == SetUpResult::Outcome::Ready) {
+        return true;
+    }
+    if (result.outcome == SetUpResult::Outcome::Failed) {
+        // The text goes in first, so a host that sees the service stopped can already read why.
+        SetLastError(result.failure);
+    }
+    EndPath();
+    return false;
+}
+
 bool SmsService::SendOne(OutgoingMessage& message) {
-    const DispatchRow& row = DispatchRowFor(moduleType.load(), edition_);
-    const auto send =
-        KindOfText(message.text) == TextKind::MultiByte ? row.sendMultiByte : row.sendSingleByte;
-    return (this->*send)(message.text, message.number);
+    return family_->Send(session_, KindOfText(message.text), message.text, message.number);
 }
 
 bool SmsService::ReceiveOne() {
-    const DispatchRow& row = DispatchRowFor(moduleType.load(), edition_);
-    return (this->*row.receive)();
+    return family_->Receive(session_);
 }
 
 namespace {
@@ -64,7 +77,7 @@ void SmsService::SendStep() {
 void SmsService::WorkerMain(SmsService* service) {
     SmsService& s = *service;
     PrepareCodePageForThisThread();
-    if (!s.InitialiseModule()) {
+    if (!s.SetUpModule()) {
         return;
     }
     const bool current = s.edition_ == Edition::Current;

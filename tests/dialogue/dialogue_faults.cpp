@@ -704,35 +704,6 @@ std::vector<PortFault> PortFaults() {
 
 INSTANTIATE_TEST_SUITE_P(Ports, PortFaultTest, testing::ValuesIn(PortFaults()), PortCaseName);
 
-// Indications that carry digits of their own ("^BOOT:20...", "+CMTI: \"SM\",20") may come
-// before the module's answer to the CDMA read command; the time stamp is the answer's, not theirs.
-TEST_F(FaultTest, CdmaReadAnswerAfterAnIndicationWithDigits) {
-    struct Case {
-        int32_t family;
-        const char* answer;
-    };
-    const Case cases[] = {
-        {kModule860,
-         "\r\n^BOOT:20952548,0,0,0,72\r\n\r\n$SMSMT0: 20100512102345,13912345678,4098,2,3,"
-         "\"616263\"\r\n\r\nOK\r\n"},
-        {kModule865,
-         "\r\n+CMTI: \"SM\",20\r\n\r\n$SMSMT: 20100512102345,13912345678,4098,2,3,616263\r\n"
-         "\r\nOK\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.family);
-        ReplaceModem();
-        OpenPort(c.family);
-        modem_->OnWrite("at$smsmt", Strings{c.answer});
-        EXPECT_TRUE(service_.ReceiveCdmaMessages());
-        const std::vector<ReceivedMessage> records = TakeReceived();
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_STREQ(records[0].text, "abc");
-        EXPECT_STREQ(records[0].sender, "13912345678");
-        EXPECT_STREQ(records[0].timestamp, "2010-05-12 10:23:45");
-    }
-}
-
 }  // namespace
 }  // namespace dialogue
 }  // namespace tidewire

@@ -43,6 +43,14 @@ class StartupTest : public ScriptedServiceTest {
         EXPECT_EQ(ReportCount(), 0u);
     }
 
+    // The service centre the worker's set-up configured.
+    std::string ServiceCentreConfigured() {
+        EXPECT_TRUE(
+            modem_->WaitUntil([&] { return !WritesStartingWith("AT+CSCA=").empty(); }, kDeadline));
+        const Strings written = WritesStartingWith("AT+CSCA=");
+        return written.empty() ? std::string() : written[0];
+    }
+
     static std::string PortOpenText(int code) {
         return std::string("串口打开错误") + std::strerror(code);
     }
@@ -67,8 +75,6 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     EXPECT_EQ(LastError(), "") << "a successful start-up leaves no earlier text";
     EXPECT_EQ(service_.ServiceStarted(), 1);
     EXPECT_TRUE(service_.started.load());
-    EXPECT_EQ(service_.moduleType.load(), kModuleGsm);
-    EXPECT_STREQ(service_.serviceCentre, "+8613800100500");
     EXPECT_EQ(modem_->OpenedPath(), kDevicePath);
     const LineSettings opened = modem_->OpenedSettings();
     EXPECT_EQ(opened.baud, 9600u);
@@ -87,9 +93,11 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     EXPECT_EQ(Strings(writes.begin(), writes.begin() + 3),
               (Strings{"AT\r", "AT+GMM\r", "AT+CPIN?\r"}));
 
-    // The worker takes over the line: its set-up follows the start-up's checks.
+    // The worker takes over the line: its set-up of a GSM module, with the service centre it
+    // was given, follows the start-up's checks.
     EXPECT_TRUE(
         modem_->WaitUntil([&] { return WritesStartingWith("AT+CSCA=").size() == 1; }, kDeadline));
+    EXPECT_EQ(WritesStartingWith("AT+CSCA="), Strings{"AT+CSCA=\"+8613800100500\"\r"});
     service_.StopService();
     ExpectIdle();
     EXPECT_FALSE(service_.channel.Port().IsOpen());
@@ -182,14 +190,16 @@ TEST_F(StartupTest, AnyCpinStatePassesTheSimCheck) {
 }
 
 TEST_F(StartupTest, CdmaFamiliesWithoutSimAreNotAskedForOne) {
-    const std::pair<const char*, int32_t> cases[] = {{"MODEL 199", kModule865},
-                                                     {"MODEL 100", kModule860}};
-    for (const auto& [model, family] : cases) {
+    // The worker's first command shows which family it serves.
+    const std::pair<const char*, const char*> cases[] = {{"MODEL 199", "at$smsmt=1?\r"},
+                                                         {"MODEL 100", "at$smstype=1\r"}};
+    for (const auto& [model, first] : cases) {
         SCOPED_TRACE(model);
         ReplaceModem();
         ScriptGsmModule(*modem_, model);
         ASSERT_EQ(Start(), 1);
-        EXPECT_EQ(service_.moduleType.load(), family);
+        EXPECT_TRUE(modem_->WaitUntil([&] { return modem_->Writes().size() >= 3; }, kDeadline));
+        EXPECT_EQ(modem_->Writes().at(2), first);
         service_.StopService();
         EXPECT_TRUE(WritesStartingWith("AT+CPIN?").empty());
         EXPECT_EQ(modem_->Writes().at(1), "AT+GMM\r");
@@ -248,15 +258,19 @@ TEST_F(StartupTest, ServiceCentreIsCheckedBeforeAnythingIsOpened) {
     }
 
     ASSERT_EQ(Start("1380010050012345678"), 1) << "nineteen bytes fit";
-    EXPECT_STREQ(service_.serviceCentre, "1380010050012345678");
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"1380010050012345678\"\r");
     service_.StopService();
 }
 
 TEST_F(StartupTest, NoServiceCentreLeavesTheFieldEmpty) {
-    std::strcpy(service_.serviceCentre, "123");
+    ScriptGsmModule(*modem_);
+    ASSERT_EQ(Start("123"), 1);
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"123\"\r");
+    service_.StopService();
+    ReplaceModem();
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(nullptr), 1);
-    EXPECT_STREQ(service_.serviceCentre, "");
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"\"\r");
     service_.StopService();
 }
 

@@ -18,7 +18,7 @@
 
 #include "FlowFixture.h"
 #include "LoadedLibraryFixture.h"
-#include "api/ErrorTexts.h"
+#include "base/ErrorTexts.h"
 #include "tidewire.h"
 
 namespace tidewire {

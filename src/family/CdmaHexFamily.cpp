@@ -1,16 +1,34 @@
-// Receiving on the CDMA families 860 and 865: one message per cycle from the module's
-// "at$smsmt" answer, cut out of its comma-separated fields.
+#include "family/CdmaHexFamily.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "api/SmsService.h"
 #include "codec/BoundedCopy.h"
-#include "codec/TextHex.h"
 #include "modem/ResultLines.h"
 
 namespace tidewire {
 
 namespace {
+
+// The encoding digit of a message, on the command line and in the answer that hands it out.
+constexpr int kSingleByteEncoding = 2;
+constexpr int kUcs2Encoding = 4;
+
+// The refusal word is looked for only where it cannot still grow into the acknowledgement: on
+// type 865 "$0" is the beginning of "$006", and an answer split after "$0" is not a refusal.
+bool RefusalSeen(const ReplyBuffer& reply, const CdmaHexDialect& dialect) {
+    const size_t acknowledgementLength = std::strlen(dialect.acknowledgement);
+    for (size_t at = reply.Find(dialect.refusal); at != ReplyBuffer::npos;
+         at = reply.Find(dialect.refusal, at + 1)) {
+        const size_t available = reply.Length() - at;
+        if (available < acknowledgementLength &&
+            std::memcmp(reply.Data() + at, dialect.acknowledgement, available) == 0) {
+            continue;  // more may come
+        }
+        return true;
+    }
+    return false;
+}
 
 // The first "20" of the answer that does not stand in an indication line: a "^BOOT:20..." or
 // "+CMTI: \"SM\",20" the module sent of its own accord before its answer is not the time stamp.
@@ -33,12 +51,54 @@ size_t FindStamp(const ReplyBuffer& reply) {
 
 }  // namespace
 
-bool SmsService::ReceiveCdmaMessages() {
+SetUpResult CdmaHexFamily::SetUp(ModuleSession& session) const {
+    return RunSetUpSteps(session, setUp_, setUpSteps_, FirstStep::Checked);
+}
+
+bool CdmaHexFamily::SendWhole(ModuleSession& session, TextKind kind, const char* text,
+                              const char* number) const {
+    if (std::strlen(text) > 140) {
+        session.errors.Record(ErrorText::SingleByteTooLong);
+        return false;
+    }
+    // A UCS-2 text of more than 70 characters would not fit the module's command line.
+    if (kind == TextKind::MultiByte && CountHostCharacters(text) > 70) {
+        session.errors.Record(ErrorText::MultiByteTooLong);
+        return false;
+    }
+    char hex[512 + 1];
+    const size_t digits = kind == TextKind::SingleByte ? HostToHex(text, hex, sizeof hex)
+                                                       : HostToUcs2Hex(text, hex, sizeof hex);
+    if (digits == 0 && text[0] != '\0') {
+        session.errors.Record(ErrorText::MultiByteTooLong);
+        return false;
+    }
+    const int encoding = kind == TextKind::SingleByte ? kSingleByteEncoding : kUcs2Encoding;
+    char command[512];
+    const int length =
+        std::snprintf(command, sizeof command, dialect_.sendFormat, number, number, encoding, hex);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof command) {
+        session.errors.Record(ErrorText::SingleByteTooLong);
+        return false;
+    }
+    session.channel.PurgeAndWrite(command);
+    ReplyBuffer reply;
+    const Verdict verdict =
+        session.channel.ReplyPoll(reply, plans::kCdmaSendVerdict, [&](const ReplyBuffer& r) {
+            if (r.Contains(dialect_.acknowledgement)) {
+                return Verdict::Accepted;
+            }
+            return RefusalSeen(r, dialect_) ? Verdict::Refused : Verdict::Pending;
+        });
+    return verdict == Verdict::Accepted;
+}
+
+bool CdmaHexFamily::Receive(ModuleSession& session) const {
+    ModemChannel& channel = session.channel;
     if (!channel.IsOpen()) {
         return true;
     }
-    const bool type865 = moduleType.load() == kModule865;
-    channel.PurgeAndWrite(type865 ? "at$smsmt=1?\r" : "at$smsmt0?\r");
+    channel.PurgeAndWrite(dialect_.readCommand);
     ReplyBuffer reply;
     const Verdict outcome =
         channel.ReplyPoll(reply, plans::kCdmaMessageAnswer, [](const ReplyBuffer& r) {
@@ -53,10 +113,10 @@ bool SmsService::ReceiveCdmaMessages() {
     if (outcome != Verdict::Accepted) {
         return true;
     }
-    if (!type865) {
-        // Type 860 hands out its oldest message and is told to drop it at once; its answer is
-        // purged by the next exchange.
-        channel.Write("at$delmt=0\r");
+    if (dialect_.dropCommand != nullptr) {
+        // The module hands out its oldest message and is told to drop it at once; its answer
+        // is purged by the next exchange.
+        channel.Write(dialect_.dropCommand);
     }
 
     const char* data = reply.Data();
@@ -98,7 +158,7 @@ bool SmsService::ReceiveCdmaMessages() {
 
     size_t bodyStart = 0;
     size_t bodyEnd = 0;
-    if (type865) {
+    if (dialect_.body == BodyField::ToLineEnd) {
         // Fields 4 and 5 follow; the body runs to the end of the line.
         for (int field = 0; field < 2; ++field) {
             p = reply.Find(",", p);
@@ -114,7 +174,6 @@ bool SmsService::ReceiveCdmaMessages() {
         }
         bodyEnd = lineEnd;
     } else {
-        // Type 860 quotes its body.
         p = reply.Find("\"", p);
         if (p == ReplyBuffer::npos) {
             return true;
@@ -129,16 +188,16 @@ bool SmsService::ReceiveCdmaMessages() {
     BoundedCopy(body, sizeof body, data + bodyStart, bodyEnd - bodyStart);
 
     char text[sizeof(ReceivedMessage::text)] = {};
-    if (encoding == '2') {
+    if (encoding == '0' + kSingleByteEncoding) {
         HexToText(body, text, sizeof text);
-    } else if (encoding == '4') {
+    } else if (encoding == '0' + kUcs2Encoding) {
         uint8_t ucs2[256];
         const size_t bytes = HexToBytes(body, std::strlen(body), ucs2, sizeof ucs2);
         Ucs2ToHost(ucs2, bytes, text, sizeof text);
     } else {
         return true;
     }
-    QueueReceived(text, sender, timestamp);
+    session.inbox.Deliver(text, sender, timestamp);
     return true;
 }
 

@@ -1,8 +1,8 @@
 // Every text the library leaves for SMSGetLastError, written once. The texts are the ones hosts
 // have always compared against, so they are kept to the byte (UTF-8 here; handed out as GBK on
 // Windows and in the host's codeset on POSIX).
-#ifndef TIDEWIRE_API_ERRORTEXTS_H
-#define TIDEWIRE_API_ERRORTEXTS_H
+#ifndef TIDEWIRE_BASE_ERRORTEXTS_H
+#define TIDEWIRE_BASE_ERRORTEXTS_H
 
 namespace tidewire {
 
