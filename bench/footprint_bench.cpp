@@ -45,12 +45,18 @@ size_t ResidentBytes() {
                      : 0;
 }
 
-// Every wait of the service. Start-up waits on the host's thread; once the worker's thread is
-// named, its waits count its heap calls, paint the unused part of its stack when asked, and
-// later find the deepest byte the worker has written since.
+// Every wait of the service. Start-up waits on the host's thread; the first wait on another
+// thread names the worker's, whose waits then count its heap calls, paint the unused part of
+// its stack when asked, and later find the deepest byte the worker has written since.
 class WorkerProbe {
   public:
+    WorkerProbe() : host_(pthread_self()) {}
+
     void Sleep(uint32_t milliseconds) {
+        if (!named_.load() && !pthread_equal(pthread_self(), host_)) {
+            worker_ = pthread_self();
+            named_.store(true);
+        }
         if (named_.load() && pthread_equal(pthread_self(), worker_)) {
             // The probe's own heap calls (thread attributes, the tracer) are not the worker's.
             const uint64_t before = tidewire::bench::HeapCalls();
@@ -69,10 +75,8 @@ class WorkerProbe {
         const uint32_t divisor = divisor_.load();
         std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / divisor));
     }
-    void NameWorker(pthread_t worker) {
-        worker_ = worker;
-        named_.store(true);
-    }
+    bool Named() const { return named_.load(); }
+    pthread_t Worker() const { return worker_; }
     void RequestPaint() { paintRequested_.store(true); }
     bool Painted() const { return painted_.load(); }
     // Heap calls of the worker's thread, less the probe's own.
@@ -117,6 +121,7 @@ class WorkerProbe {
     }
 
     std::atomic<uint64_t> own_{0};
+    const pthread_t host_;
     std::atomic<bool> named_{false};
     pthread_t worker_{};
     bool watching_ = false;
@@ -201,8 +206,13 @@ void Footprint(benchmark::State& state) {
             modem.Stop();
             return;
         }
-        const pthread_t worker = service->workerThread.native_handle();
-        probe.NameWorker(worker);
+        if (!Eventually([&] { return probe.Named(); }, std::chrono::seconds(60))) {
+            state.SkipWithError("the worker never waited");
+            service->StopService();
+            modem.Stop();
+            return;
+        }
+        const pthread_t worker = probe.Worker();
         // Idle at the real cadence, once the module's set-up is behind.
         std::this_thread::sleep_for(std::chrono::seconds(3));
         const size_t residentIdle = ResidentBytes();

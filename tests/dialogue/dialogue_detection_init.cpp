@@ -3,9 +3,9 @@
 // recorded, and where a stop is noticed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
-#include <thread>
 
 #include "dialogue/dialogue_fixture.h"
 
@@ -291,17 +291,18 @@ TEST_F(ServiceSetUpTest, SerialFailureDuringSetUpEndsTheServiceWithItsText) {
 }
 
 TEST_F(ServiceSetUpTest, StopDuringSetUpEndsTheServiceWithoutText) {
-    std::thread host;
+    std::atomic<bool> settingUp{false};
     modem_->OnWriteOnce("AT+CNMI=", [&](const std::string&, ScriptedSerialDevice& line) {
-        // The host stops while the module takes the first set-up command.
-        host = std::thread([&] { service_.StopService(); });
+        // The module takes the first set-up command while the host's stop begins.
+        settingUp = true;
         EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
         line.Arrive({"\r\nOK\r\n"});
     });
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(), 1);
-    ASSERT_TRUE(Eventually([&] { return host.joinable(); }));
-    host.join();
+    ASSERT_TRUE(Eventually([&] { return settingUp.load(); }));
+    service_.StopService();
+    EXPECT_FALSE(service_.Started());
     EXPECT_EQ(LastError(), "");
     EXPECT_EQ(modem_->Writes().back(), "AT+CNMI=1,0,0,0,1\r");
     EXPECT_EQ(modem_->Events().back(), "close");

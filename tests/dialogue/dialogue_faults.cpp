@@ -419,7 +419,7 @@ class FaultTest : public ScriptedServiceTest {
     void StopWithinDeadline() {
         auto stopped = std::async(std::launch::async, [this] { return service_.StopService(); });
         ASSERT_EQ(stopped.wait_for(kDeadline), std::future_status::ready) << "StopService hangs";
-        EXPECT_FALSE(service_.channel.Port().IsOpen());
+        EXPECT_FALSE(service_.PortIsOpen());
     }
 
     // Every accepted id has one result and one report, a result of 1 only for a text the module
@@ -586,7 +586,7 @@ TEST_P(SilentStepTest, TheMessageFailsWithTheTextOfTheStep) {
     Release();
     ASSERT_TRUE(Eventually([&] { return service_.Query(0) != -1; }));
     EXPECT_EQ(service_.Query(0), 0);
-    EXPECT_EQ(LastError(), step.lastError != nullptr ? step.lastError : kMarker);
+    EXPECT_EQ(LastError(), step.lastError != nullptr ? std::string(step.lastError) : Marker());
     ASSERT_EQ(service_.SendMessage("again", "13912345678"), 1);
     ASSERT_TRUE(Eventually([&] { return service_.Query(1) != -1; }));
     StopWithinDeadline();

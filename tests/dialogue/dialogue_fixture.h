@@ -272,7 +272,7 @@ class ScriptedServiceTest : public ScriptedLineTest {
     void ReplaceModem() {
         auto made = ScriptedSerialDevice::Make();
         modem_ = made.second;
-        service_.channel.Port().SetDevice(std::move(made.first));
+        service_.UseDevice(std::move(made.first));
     }
 
     int32_t Start(const char* serviceCentre = "+8613800100500") {
@@ -285,9 +285,15 @@ class ScriptedServiceTest : public ScriptedLineTest {
         return std::string(buffer, static_cast<size_t>(length));
     }
 
-    // A text that a procedure which "leaves the last error unchanged" must not touch.
-    void MarkLastError() { service_.SetLastError(ErrorText::NotStarted); }
-    static constexpr const char* kMarker = "服务器未启动";
+    // Leaves a text that a step which "leaves the last error unchanged" must not touch: that of
+    // a start-up refused before it touches anything (the service is running, or the service
+    // centre is too long).
+    void MarkLastError() {
+        EXPECT_EQ(Start("+86138001005001234567"), 0);
+        marker_ = LastError();
+        EXPECT_NE(marker_, "");
+    }
+    const std::string& Marker() const { return marker_; }
 
     std::vector<ReceivedMessage> TakeReceived() {
         std::vector<ReceivedMessage> records;
@@ -307,12 +313,12 @@ class ScriptedServiceTest : public ScriptedLineTest {
         return reports;
     }
 
-    size_t OutgoingCount() {
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        return service_.outgoingQueue.size();
-    }
+    size_t OutgoingCount() { return service_.Queues().OutgoingCount(); }
 
     SmsService service_;
+
+  private:
+    std::string marker_;
 };
 
 // A number buffer as the worker hands it to a sending procedure.

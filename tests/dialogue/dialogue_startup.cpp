@@ -14,22 +14,20 @@ namespace {
 
 class StartupTest : public ScriptedServiceTest {
   protected:
-    // A record left from an earlier run, to see whether a failed start-up emptied the queues.
+    // A report left from an earlier run, to see whether a failed start-up emptied the queues.
     void LeaveAnOldReport() {
-        OutgoingMessage old{};
-        old.id = 41;
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        service_.reportQueue.push_back(old);
+        ScriptGsmModule(*modem_);
+        ASSERT_EQ(Start(), 1);
+        ASSERT_EQ(service_.SendMessage("earlier run", "13912345678"), 0);
+        ASSERT_TRUE(Eventually([&] { return service_.Query(0) != -1; }));
+        service_.StopService();
+        ReplaceModem();
     }
 
-    size_t ReportCount() {
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        return service_.reportQueue.size();
-    }
+    size_t ReportCount() { return TakeReports().size(); }
 
     void ExpectIdle() {
-        EXPECT_FALSE(service_.running.load());
-        EXPECT_FALSE(service_.started.load());
+        EXPECT_FALSE(service_.Started());
         EXPECT_EQ(service_.ServiceStarted(), 0);
     }
 
@@ -38,7 +36,7 @@ class StartupTest : public ScriptedServiceTest {
     void ExpectFailedWithClosedPort(const char* text) {
         EXPECT_EQ(LastError(), text);
         ExpectIdle();
-        EXPECT_FALSE(service_.channel.Port().IsOpen());
+        EXPECT_FALSE(service_.PortIsOpen());
         EXPECT_EQ(modem_->Events().back(), "close");
         EXPECT_EQ(ReportCount(), 0u);
     }
@@ -74,7 +72,7 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
 
     EXPECT_EQ(LastError(), "") << "a successful start-up leaves no earlier text";
     EXPECT_EQ(service_.ServiceStarted(), 1);
-    EXPECT_TRUE(service_.started.load());
+    EXPECT_TRUE(service_.Started());
     EXPECT_EQ(modem_->OpenedPath(), kDevicePath);
     const LineSettings opened = modem_->OpenedSettings();
     EXPECT_EQ(opened.baud, 9600u);
@@ -100,7 +98,7 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     EXPECT_EQ(WritesStartingWith("AT+CSCA="), Strings{"AT+CSCA=\"+8613800100500\"\r"});
     service_.StopService();
     ExpectIdle();
-    EXPECT_FALSE(service_.channel.Port().IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
 }
 
 TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
@@ -111,7 +109,7 @@ TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");
     EXPECT_EQ(modem_->Count("open"), 1u);
-    EXPECT_TRUE(service_.channel.Port().IsOpen());
+    EXPECT_TRUE(service_.PortIsOpen());
     EXPECT_EQ(service_.ServiceStarted(), 1);
     EXPECT_EQ(service_.SendMessage("second", "13912345678"), 1) << "ids go on: nothing emptied";
     service_.StopService();
@@ -123,7 +121,7 @@ TEST_F(StartupTest, PortThatCannotBeOpenedGivesTheSystemText) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(ENOENT));
     ExpectIdle();
-    EXPECT_FALSE(service_.channel.Port().IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
     EXPECT_EQ(ReportCount(), 1u) << "the queues are not touched on this path";
 }
 
@@ -141,7 +139,7 @@ TEST_F(StartupTest, PortThatCannotBeConfiguredIsClosedAgain) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(EINVAL));
     EXPECT_EQ(modem_->Events(), (Strings{"open:/dev/scripted", "timeouts-error:22", "close"}));
-    EXPECT_FALSE(service_.channel.Port().IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
     ExpectIdle();
 }
 

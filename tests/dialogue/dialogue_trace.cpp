@@ -159,7 +159,7 @@ TEST_F(ServiceTraceTest, AFileThatCannotBeOpenedIsRefusedAndLeavesTheTraceAndLas
 
     EXPECT_TRUE(Eventually([&] { return file_.Lines().size() > traced; }))
         << "the worker's dialogue is still traced";
-    EXPECT_EQ(LastError(), kMarker);
+    EXPECT_EQ(LastError(), Marker());
 }
 
 TEST_F(TraceTest, AnotherPathMovesTheTraceToThatFile) {

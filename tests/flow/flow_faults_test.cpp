@@ -93,7 +93,7 @@ class FaultFlowTest : public FlowTest {
 
     void SetUp() override {
         FlowTest::SetUp();
-        Service().channel.Port().SetDevice(std::make_unique<CountingDevice>(portCalls_));
+        Service().UseDevice(std::make_unique<CountingDevice>(portCalls_));
         // The fixture's faster clock, with every wait counted.
         Service().SetSleepFunction([this](uint32_t ms) {
             ++sleeps_;

@@ -1,5 +1,6 @@
-// The worker thread: initialise the module, then rest, send at most one message, and poll the
-// module's store, over and over, until the host stops the service.
+// The worker thread: set the module up, then rest, send at most one message, and poll the
+// module's store, over and over, until the host stops the service. Every step is the
+// family's; the worker only keeps the cadence, the queues and the texts of what failed.
 #include <cstring>
 
 #include "api/SmsService.h"
@@ -9,13 +10,10 @@
 namespace tidewire {
 
 void SmsService::EndPath() {
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        acceptingMessages_ = false;
-    }
-    started.store(false);
-    channel.Port().Close();
-    running.store(false);
+    queues_.SetAccepting(false);
+    started_.store(false);
+    channel_.Port().Close();
+    running_.store(false);
 }
 
 bool SmsService::SetUpModule() {
@@ -30,18 +28,10 @@ bool SmsService::SetUpModule() {
     }
     if (result.outcome == SetUpResult::Outcome::Failed) {
         // The text goes in first, so a host that sees the service stopped can already read why.
-        SetLastError(result.failure);
+        lastError_.Set(result.failure);
     }
     EndPath();
     return false;
-}
-
-bool SmsService::SendOne(OutgoingMessage& message) {
-    return family_->Send(session_, KindOfText(message.text), message.text, message.number);
-}
-
-bool SmsService::ReceiveOne() {
-    return family_->Receive(session_);
 }
 
 namespace {
@@ -59,62 +49,54 @@ void RemoveLeading86(char (&number)[32]) {
 
 void SmsService::SendStep() {
     OutgoingMessage message;
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        if (outgoingQueue.empty()) {
-            return;
-        }
-        message = outgoingQueue.front();
+    if (!queues_.PeekOutgoing(message)) {
+        return;
     }
-    const bool sent = SendOne(message);
+    const bool sent =
+        family_->Send(session_, KindOfText(message.text), message.text, message.number);
     RemoveLeading86(message.number);
     // The outcome of a message the module has taken is always recorded, also when a stop
     // arrived during the send: dropping it would leave a sent message queued, to be discarded
     // by the next start-up although the recipient has it.
-    FinishMessage(message, sent);
+    queues_.Finish(message, sent);
 }
 
-void SmsService::WorkerMain(SmsService* service) {
-    SmsService& s = *service;
+void SmsService::WorkerMain() {
     PrepareCodePageForThisThread();
-    if (!s.SetUpModule()) {
+    if (!SetUpModule()) {
         return;
     }
-    const bool current = s.edition_ == Edition::Current;
+    // The legacy edition looks at the flag only at the top of its cycle and in its store poll.
+    const bool current = edition_ == Edition::Current;
     for (;;) {
-        if (s.StopRequested()) {
+        if (StopRequested()) {
             break;
         }
-        s.channel.Sleep(pauses::kWorkerRestMs);
+        channel_.Sleep(pauses::kWorkerRestMs);
 
-        bool queued = false;
-        {
-            std::lock_guard<std::mutex> hold(s.queueLock);
-            queued = !s.outgoingQueue.empty();
-        }
-        if (queued && current && s.StopRequested()) {
+        if (current && queues_.HasOutgoing() && StopRequested()) {
             break;  // the message stays queued, untouched
         }
         try {
-            s.SendStep();
+            SendStep();
         } catch (...) {
             // The message stays at the head of the queue, without result or report, and is
             // sent again in the next cycle.
-            s.SetLastError(ErrorText::SendException);
+            lastError_.Set(ErrorText::SendException);
         }
-        if (current && s.StopRequested()) {
+        if (current && StopRequested()) {
             break;
         }
 
         try {
-            if (!s.ReceiveOne()) {
+            if (!family_->Receive(session_)) {
                 break;
             }
         } catch (...) {
-            s.SetLastError(ErrorText::ReceiveException);
+            lastError_.Set(ErrorText::ReceiveException);
         }
     }
-    s.EndPath();
+    EndPath();
 }
 
 }  // namespace tidewire
