@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "modem/CommandText.h"
-#include "platform/WorkerUnload.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 

@@ -18,7 +18,7 @@
 #include "base/ErrorTexts.h"
 #include "family/ModuleFamily.h"
 #include "modem/ModemChannel.h"
-#include "serial/SerialDevice.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
 

@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "api/SmsService.h"
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "family/FamilyTable.h"
 #include "modem/CommandText.h"
 

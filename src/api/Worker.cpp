@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "api/SmsService.h"
-#include "codec/CodePage.h"
 #include "codec/TextHex.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 

@@ -3,9 +3,9 @@
 #include <climits>
 #include <cstring>
 
-#include "codec/CodePage.h"
 #include "codec/GsmAlphabet.h"
 #include "codec/TextHex.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
-#include "codec/CodePage.h"
+#include "base/BoundedCopy.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "modem/ResultLines.h"
 
 namespace tidewire {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "family/ModuleFamily.h"
 #include "modem/ResultLines.h"
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "codec/Pdu.h"
 #include "family/ModuleFamily.h"
 #include "modem/ResultLines.h"

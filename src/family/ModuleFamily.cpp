@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 
 namespace tidewire {
 

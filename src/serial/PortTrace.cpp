@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "serial/TraceClock.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 

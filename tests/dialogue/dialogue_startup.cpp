@@ -64,10 +64,10 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     ScriptGsmModule(*modem_);
     LineSettings settings;
     settings.baud = 9600;
-    settings.parity = 0;
+    settings.parity = Parity::Even;
     settings.dataBits = 7;
-    settings.stopBits = 2;
-    settings.flowControl = 1;
+    settings.stopBits = StopBits::Two;
+    settings.flowControl = FlowControl::CtsRts;
     ASSERT_EQ(service_.StartServiceOnDevice(kDevicePath, settings, "+8613800100500"), 1);
 
     EXPECT_EQ(LastError(), "") << "a successful start-up leaves no earlier text";
@@ -76,10 +76,10 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     EXPECT_EQ(modem_->OpenedPath(), kDevicePath);
     const LineSettings opened = modem_->OpenedSettings();
     EXPECT_EQ(opened.baud, 9600u);
-    EXPECT_EQ(opened.parity, 0);
+    EXPECT_EQ(opened.parity, Parity::Even);
     EXPECT_EQ(opened.dataBits, 7);
-    EXPECT_EQ(opened.stopBits, 2);
-    EXPECT_EQ(opened.flowControl, 1);
+    EXPECT_EQ(opened.stopBits, StopBits::Two);
+    EXPECT_EQ(opened.flowControl, FlowControl::CtsRts);
 
     const Strings events = modem_->Events();
     ASSERT_GE(events.size(), 6u);

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "FlowFixture.h"
-#include "serial/SerialDevice.h"
+#include "platform/Platform.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
 namespace {

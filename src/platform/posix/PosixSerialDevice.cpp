@@ -13,9 +13,10 @@
 #include <cstring>
 #include <thread>
 
-#include "serial/CSerialException.h"
-#include "serial/SerialDevice.h"
-#include "serial/posix/PosixLineSettings.h"
+#include "platform/CSerialException.h"
+#include "platform/Platform.h"
+#include "platform/SerialDevice.h"
+#include "platform/posix/PosixLineSettings.h"
 
 namespace tidewire {
 

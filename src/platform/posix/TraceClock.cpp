@@ -1,5 +1,5 @@
 // Trace time stamps from the realtime clock, in the local time zone.
-#include "serial/TraceClock.h"
+#include "platform/Platform.h"
 
 #include <time.h>
 

@@ -1,7 +1,7 @@
 // The one way text is copied into a fixed field: never past the destination, always
 // NUL-terminated, the rest of the field left as it was (callers zero-fill records first).
-#ifndef TIDEWIRE_CODEC_BOUNDEDCOPY_H
-#define TIDEWIRE_CODEC_BOUNDEDCOPY_H
+#ifndef TIDEWIRE_BASE_BOUNDEDCOPY_H
+#define TIDEWIRE_BASE_BOUNDEDCOPY_H
 
 #include <cstddef>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
 
-#include "codec/BoundedCopy.h"
-#include "serial/SystemErrorText.h"
+#include "base/BoundedCopy.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 

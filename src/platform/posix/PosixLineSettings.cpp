@@ -1,9 +1,9 @@
-#include "serial/posix/PosixLineSettings.h"
+#include "platform/posix/PosixLineSettings.h"
 
 #include <cerrno>
 #include <cstdio>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
 
 namespace tidewire {
 
@@ -108,51 +108,51 @@ constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 constexpr tcflag_t kParityBits = PARENB | PARODD;
 #endif
 
-void ApplyParity(int32_t parity, termios& line) {
+void ApplyParity(Parity parity, termios& line) {
     tcflag_t bits = 0;
     switch (parity) {
-        case 0:  // even
+        case Parity::Even:
             bits = PARENB;
             break;
-        case 1:  // mark: the parity bit is always 1
+        case Parity::Mark:  // the parity bit is always 1
 #ifdef CMSPAR
             bits = PARENB | PARODD | CMSPAR;
             break;
 #else
             ThrowUnsupported("mark parity cannot be set on this system's serial driver");
 #endif
-        case 2:  // none
+        case Parity::None:
             bits = 0;
             break;
-        case 3:  // odd
+        case Parity::Odd:
             bits = PARENB | PARODD;
             break;
-        case 4:  // space: the parity bit is always 0
+        case Parity::Space:  // the parity bit is always 0
 #ifdef CMSPAR
             bits = PARENB | CMSPAR;
             break;
 #else
             ThrowUnsupported("space parity cannot be set on this system's serial driver");
 #endif
-        default:
-            return;  // not a parity code: the line keeps the parity it had
+        case Parity::Unchanged:
+            return;
     }
     line.c_cflag = (line.c_cflag & ~kParityBits) | bits;
 }
 
-void ApplyStopBits(int32_t stopBits, termios& line) {
+void ApplyStopBits(StopBits stopBits, termios& line) {
     switch (stopBits) {
-        case 0:
+        case StopBits::One:
             line.c_cflag &= ~CSTOPB;
             return;
-        case 1:
+        case StopBits::OneAndHalf:
             ThrowUnsupported(
                 "one and a half stop bits cannot be set on a POSIX serial port (only one or two)");
-        case 2:
+        case StopBits::Two:
             line.c_cflag |= CSTOPB;
             return;
-        default:
-            return;  // not a stop-bits code: the line keeps what it had
+        case StopBits::Unchanged:
+            return;
     }
 }
 
@@ -163,13 +163,13 @@ constexpr tcflag_t kHardwareFlow = 0;
 #endif
 constexpr tcflag_t kSoftwareFlow = IXON | IXOFF | IXANY;
 
-void ApplyFlowControl(int32_t flowControl, termios& line) {
+void ApplyFlowControl(FlowControl flowControl, termios& line) {
     switch (flowControl) {
-        case 0:  // none
+        case FlowControl::None:
             line.c_cflag &= ~kHardwareFlow;
             line.c_iflag &= ~kSoftwareFlow;
             return;
-        case 1:  // CTS stops our output, RTS stops the modem's
+        case FlowControl::CtsRts:  // CTS stops our output, RTS stops the modem's
 #ifdef CRTSCTS
             line.c_cflag |= CRTSCTS;
             line.c_iflag &= ~kSoftwareFlow;
@@ -177,26 +177,26 @@ void ApplyFlowControl(int32_t flowControl, termios& line) {
 #else
             ThrowUnsupported("CTS/RTS flow control cannot be set on this system's serial driver");
 #endif
-        case 2:
+        case FlowControl::CtsDtr:
             ThrowUnsupported(
                 "CTS/DTR flow control cannot be set on a POSIX serial port (CTS/RTS, XON/XOFF or "
                 "none are possible)");
-        case 3:
+        case FlowControl::DsrRts:
             ThrowUnsupported(
                 "DSR/RTS flow control cannot be set on a POSIX serial port (CTS/RTS, XON/XOFF or "
                 "none are possible)");
-        case 4:
+        case FlowControl::DsrDtr:
             ThrowUnsupported(
                 "DSR/DTR flow control cannot be set on a POSIX serial port (CTS/RTS, XON/XOFF or "
                 "none are possible)");
-        case 5:  // XON/XOFF in both directions; any other byte must not restart a stopped output
+        case FlowControl::XonXoff:  // both directions; no other byte restarts a stopped output
             line.c_cflag &= ~kHardwareFlow;
             line.c_iflag = (line.c_iflag & ~IXANY) | IXON | IXOFF;
             line.c_cc[VSTART] = 0x11;
             line.c_cc[VSTOP] = 0x13;
             return;
-        default:
-            return;  // not a flow-control code: the line keeps what it had
+        case FlowControl::Unchanged:
+            return;
     }
 }
 

@@ -5,7 +5,7 @@
 //
 // iconv_open allocates, so each thread keeps its descriptors for the few codesets it has met
 // and reuses them: after the first conversion on a thread nothing here allocates.
-#include "codec/CodePage.h"
+#include "platform/Platform.h"
 
 #include <iconv.h>
 #include <langinfo.h>

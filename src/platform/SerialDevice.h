@@ -1,21 +1,27 @@
-// The platform side of the serial port: one implementation per platform (posix/, win32/) and
-// an in-memory scripted one for tests. CSerialPort talks to the line only through this.
-#ifndef TIDEWIRE_SERIAL_SERIALDEVICE_H
-#define TIDEWIRE_SERIAL_SERIALDEVICE_H
+// The device behind the serial port: one implementation per platform (posix/, win32/, made by
+// MakePlatformSerialDevice in Platform.h) and an in-memory scripted one for tests. CSerialPort
+// talks to the line only through this.
+#ifndef TIDEWIRE_PLATFORM_SERIALDEVICE_H
+#define TIDEWIRE_PLATFORM_SERIALDEVICE_H
 
 #include <cstdint>
-#include <memory>
 
 namespace tidewire {
 
-// Line settings as the host passes them to SMSStartService. Codes outside the documented ranges
-// keep the port's current setting.
+// The line settings a host asks for. Unchanged keeps the port's current setting: what a host
+// gets that passes a code outside the documented ones.
+enum class Parity { Unchanged, Even, Mark, None, Odd, Space };
+enum class StopBits { Unchanged, One, OneAndHalf, Two };
+// The hardware handshakes name the line that holds our output first (CTS or DSR) and the line
+// we drive to hold the module's (RTS or DTR).
+enum class FlowControl { Unchanged, None, CtsRts, CtsDtr, DsrRts, DsrDtr, XonXoff };
+
 struct LineSettings {
     uint32_t baud = 115200;
-    int32_t parity = 2;  // 0 even, 1 mark, 2 none, 3 odd, 4 space
+    Parity parity = Parity::None;
     uint8_t dataBits = 8;
-    int32_t stopBits = 0;     // 0 one, 1 one and a half, 2 two
-    int32_t flowControl = 0;  // 0 none, 1 CTS/RTS, 2 CTS/DTR, 3 DSR/RTS, 4 DSR/DTR, 5 XON/XOFF
+    StopBits stopBits = StopBits::One;
+    FlowControl flowControl = FlowControl::None;
 };
 
 // Every operation that fails in the system throws CSerialException. Close, IsOpen never throw.
@@ -44,13 +50,6 @@ class SerialDevice {
     // Discards bytes written and not yet transmitted.
     virtual void PurgeOutput() = 0;
 };
-
-// The device of the platform this library was built for.
-std::unique_ptr<SerialDevice> MakePlatformSerialDevice();
-
-// The device path of COM<portNumber> on this platform ("\\.\COMn" on Windows,
-// "/dev/ttyS<n-1>" on POSIX). Writes at most capacity bytes, always NUL-terminated.
-void PortNumberToDevicePath(int32_t portNumber, char* path, uint32_t capacity);
 
 }  // namespace tidewire
 

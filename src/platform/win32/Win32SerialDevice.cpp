@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/CSerialException.h"
-#include "serial/SerialDevice.h"
+#include "platform/CSerialException.h"
+#include "platform/Platform.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
 
@@ -48,41 +49,41 @@ void DeviceNameFor(const char* path, char* name, size_t capacity) {
     snprintf(name, capacity, "%s%s", addPrefix ? "\\\\.\\" : "", given);
 }
 
-// The host's three codes onto the state the driver reported. A code outside its table leaves
-// the driver's value; the DSR line never gates reception, whatever the flow code.
+// The host's settings onto the state the driver reported. Unchanged leaves the driver's value;
+// the DSR line never gates reception, whatever the flow control.
 void ApplyLineSettings(const LineSettings& settings, DCB& dcb) {
     dcb.BaudRate = settings.baud;
     switch (settings.parity) {
-        case 0:
+        case Parity::Even:
             dcb.Parity = EVENPARITY;
             break;
-        case 1:
+        case Parity::Mark:
             dcb.Parity = MARKPARITY;
             break;
-        case 2:
+        case Parity::None:
             dcb.Parity = NOPARITY;
             break;
-        case 3:
+        case Parity::Odd:
             dcb.Parity = ODDPARITY;
             break;
-        case 4:
+        case Parity::Space:
             dcb.Parity = SPACEPARITY;
             break;
-        default:
+        case Parity::Unchanged:
             break;
     }
     dcb.ByteSize = settings.dataBits;
     switch (settings.stopBits) {
-        case 0:
+        case StopBits::One:
             dcb.StopBits = ONESTOPBIT;
             break;
-        case 1:
+        case StopBits::OneAndHalf:
             dcb.StopBits = ONE5STOPBITS;
             break;
-        case 2:
+        case StopBits::Two:
             dcb.StopBits = TWOSTOPBITS;
             break;
-        default:
+        case StopBits::Unchanged:
             break;
     }
     dcb.fDsrSensitivity = FALSE;
@@ -95,18 +96,29 @@ void ApplyLineSettings(const LineSettings& settings, DCB& dcb) {
         int dtrControl;
         BOOL xonXoff;
     };
-    static constexpr Handshake kHandshakes[] = {
-        {FALSE, FALSE, -1, -1, FALSE},                    // 0 none
-        {TRUE, FALSE, RTS_CONTROL_HANDSHAKE, -1, FALSE},  // 1 CTS output, RTS input
-        {TRUE, FALSE, -1, DTR_CONTROL_HANDSHAKE, FALSE},  // 2 CTS output, DTR input
-        {FALSE, TRUE, RTS_CONTROL_HANDSHAKE, -1, FALSE},  // 3 DSR output, RTS input
-        {FALSE, TRUE, -1, DTR_CONTROL_HANDSHAKE, FALSE},  // 4 DSR output, DTR input
-        {FALSE, FALSE, -1, -1, TRUE},                     // 5 XON/XOFF
+    struct Row {
+        FlowControl flowControl;
+        Handshake handshake;
     };
-    if (settings.flowControl < 0 || settings.flowControl > 5) {
-        return;
+    static constexpr Row kHandshakes[] = {
+        {FlowControl::None, {FALSE, FALSE, -1, -1, FALSE}},
+        {FlowControl::CtsRts, {TRUE, FALSE, RTS_CONTROL_HANDSHAKE, -1, FALSE}},
+        {FlowControl::CtsDtr, {TRUE, FALSE, -1, DTR_CONTROL_HANDSHAKE, FALSE}},
+        {FlowControl::DsrRts, {FALSE, TRUE, RTS_CONTROL_HANDSHAKE, -1, FALSE}},
+        {FlowControl::DsrDtr, {FALSE, TRUE, -1, DTR_CONTROL_HANDSHAKE, FALSE}},
+        {FlowControl::XonXoff, {FALSE, FALSE, -1, -1, TRUE}},
+    };
+    const Row* row = nullptr;
+    for (const Row& candidate : kHandshakes) {
+        if (candidate.flowControl == settings.flowControl) {
+            row = &candidate;
+            break;
+        }
     }
-    const Handshake& handshake = kHandshakes[settings.flowControl];
+    if (row == nullptr) {
+        return;  // Unchanged
+    }
+    const Handshake& handshake = row->handshake;
     dcb.fOutxCtsFlow = handshake.ctsFlow;
     dcb.fOutxDsrFlow = handshake.dsrFlow;
     if (handshake.rtsControl >= 0) {

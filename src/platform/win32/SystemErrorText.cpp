@@ -1,9 +1,9 @@
 // GetLastError codes and the system's message texts for the serial port's exceptions.
-#include "serial/SystemErrorText.h"
+#include "platform/Platform.h"
 
 #include <windows.h>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 
 namespace tidewire {
 

@@ -1,10 +1,10 @@
 // errno and strerror_r texts for the serial port's exceptions.
-#include "serial/SystemErrorText.h"
+#include "platform/Platform.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 
 namespace tidewire {
 

@@ -3,7 +3,7 @@
 // invalid bytes become U+FFFD, characters the code page lacks become its default character.
 // The library's own texts are always handed out as GBK (code page 936), the bytes hosts written
 // for Chinese Windows compare against, whatever code page the machine runs with.
-#include "codec/CodePage.h"
+#include "platform/Platform.h"
 
 #include <windows.h>
 

@@ -2,8 +2,8 @@
 // system's message text for it (or a text of the port's own where the platform has no code,
 // such as a line setting that the driver cannot express). Thrown by value; it never leaves
 // the library.
-#ifndef TIDEWIRE_SERIAL_CSERIALEXCEPTION_H
-#define TIDEWIRE_SERIAL_CSERIALEXCEPTION_H
+#ifndef TIDEWIRE_PLATFORM_CSERIALEXCEPTION_H
+#define TIDEWIRE_PLATFORM_CSERIALEXCEPTION_H
 
 #include <cstdint>
 #include <exception>

@@ -1,17 +1,17 @@
 // How the host's line settings become termios flags, and how to tell whether a driver really
 // took them. Kept apart from the device so that the mapping can be checked on a termios record
 // alone, whatever a given driver would make of it.
-#ifndef TIDEWIRE_SERIAL_POSIX_POSIXLINESETTINGS_H
-#define TIDEWIRE_SERIAL_POSIX_POSIXLINESETTINGS_H
+#ifndef TIDEWIRE_PLATFORM_POSIX_POSIXLINESETTINGS_H
+#define TIDEWIRE_PLATFORM_POSIX_POSIXLINESETTINGS_H
 
 #include <termios.h>
 
-#include "serial/SerialDevice.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
 
 // Makes line raw (bytes pass unchanged, reads never wait) and applies the settings on top of
-// it. A parity, stop-bits or flow-control code outside its table keeps what line had. Throws
+// it. A parity, stop-bits or flow-control setting of Unchanged keeps what line had. Throws
 // CSerialException(EINVAL) with a text of its own for a setting termios cannot express.
 void ApplyLineSettings(const LineSettings& settings, termios& line);
 
