@@ -169,12 +169,12 @@ class Type870Module final : public ModuleFamily {
                 return true;
             }
             cursor = header + 6;
-            long index = 0;
+            int index = 0;
             if (!ReadStoreIndex(listing, cursor, index)) {
                 continue;
             }
             char command[64];
-            std::snprintf(command, sizeof command, "AT+CMGR=%ld\r", index);
+            std::snprintf(command, sizeof command, "AT+CMGR=%d\r", index);
             channel.Write(command);
             reply.Clear();
             const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
@@ -190,7 +190,7 @@ class Type870Module final : public ModuleFamily {
             }
             if (cut.bodyBytes >= 1) {
                 session.inbox.Deliver(cut.text, cut.sender, cut.time);
-                std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
+                std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
                 channel.SendAtCommand(command, "OK", "ERROR");
             }
         }

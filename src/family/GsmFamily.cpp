@@ -204,7 +204,7 @@ class GsmModule final : public ModuleFamily {
         const size_t end = reply.Length();
         PduMessage message;
         std::memset(&message, 0, sizeof message);
-        long deleted[kMostDeletesPerWalk];
+        int deleted[kMostDeletesPerWalk];
         size_t deletedCount = 0;
         size_t cursor = 0;
         for (;;) {
@@ -213,7 +213,7 @@ class GsmModule final : public ModuleFamily {
                 return;
             }
             cursor = header + 6;
-            long index = 0;
+            int index = 0;
             const bool indexed = ReadStoreIndex(reply, cursor, index);
             const char* headerEnd =
                 static_cast<const char*>(std::memchr(data + cursor, '\n', end - cursor));
@@ -250,7 +250,7 @@ class GsmModule final : public ModuleFamily {
             }
             session.inbox.Deliver(message.text, message.number, message.timestamp);
             char command[64];
-            std::snprintf(command, sizeof command, "AT+CMGD=%ld\r", index);
+            std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
             // A failed delete leaves the message in the store; it is listed and queued again.
             session.channel.SendAtCommand(command, "OK", "ERROR");
             deleted[deletedCount++] = index;

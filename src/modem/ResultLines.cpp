@@ -201,7 +201,7 @@ Verdict FinalResult(const ReplyBuffer& reply) {
     return Verdict::Pending;
 }
 
-bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, long& index) {
+bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {
     const char* data = reply.Data();
     const size_t end = reply.Length();
     while (cursor < end && data[cursor] == ' ') {
@@ -219,7 +219,7 @@ bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, long& index) {
     if (digits == 0 || cursor >= end || data[cursor] != ',') {
         return false;
     }
-    index = value;
+    index = static_cast<int>(value);
     return true;
 }
 

@@ -60,7 +60,7 @@ Verdict FinalResult(const ReplyBuffer& reply);
 // digits ending at a comma, from `cursor` on, which is left after what was read. False when there
 // is none or it is absurdly long: such an entry is left alone rather than read or deleted under
 // some other index.
-bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, long& index);
+bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index);
 
 }  // namespace tidewire
 
