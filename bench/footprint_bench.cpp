@@ -59,18 +59,23 @@ class WorkerProbe {
         }
         if (named_.load() && pthread_equal(pthread_self(), worker_)) {
             // The probe's own heap calls (thread attributes, the tracer) are not the worker's.
-            const uint64_t before = tidewire::bench::HeapCalls();
+            // They are counted on this thread alone: the process's count would take in what
+            // the host and the simulator allocate meanwhile. The host hears of a paint or a
+            // scan only once they are set aside, or it could read the count half-corrected.
+            const uint64_t before = tidewire::bench::WatchedThreadHeapCalls();
             if (!watching_) {
                 watching_ = true;
                 tidewire::bench::WatchThisThread();
             }
-            if (paintRequested_.exchange(false)) {
-                Paint();
+            const bool painted = paintRequested_.exchange(false) && Paint();
+            const bool scanned = scanRequested_.exchange(false) && Scan();
+            own_.fetch_add(tidewire::bench::WatchedThreadHeapCalls() - before);
+            if (painted) {
+                painted_.store(true);
             }
-            if (scanRequested_.exchange(false)) {
-                Scan();
+            if (scanned) {
+                scanned_.store(true);
             }
-            own_.fetch_add(tidewire::bench::HeapCalls() - before);
         }
         const uint32_t divisor = divisor_.load();
         std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / divisor));
@@ -90,11 +95,11 @@ class WorkerProbe {
     size_t StackBytes() const { return stackSize_; }
 
   private:
-    void Paint() {
+    bool Paint() {
         pthread_attr_t attributes;
         void* low = nullptr;
         if (pthread_getattr_np(pthread_self(), &attributes) != 0) {
-            return;
+            return false;
         }
         pthread_attr_getstack(&attributes, &low, &stackSize_);
         pthread_attr_destroy(&attributes);
@@ -105,11 +110,11 @@ class WorkerProbe {
         if (to > from) {
             std::memset(reinterpret_cast<void*>(from), kPaint, to - from);
         }
-        painted_.store(true);
+        return true;
     }
-    void Scan() {
+    bool Scan() {
         if (low_ == nullptr) {
-            return;
+            return false;
         }
         const unsigned char* byte = low_ + kLowMargin;
         const unsigned char* const high = low_ + stackSize_;
@@ -117,7 +122,7 @@ class WorkerProbe {
             ++byte;
         }
         peak_.store(static_cast<size_t>(high - byte));
-        scanned_.store(true);
+        return true;
     }
 
     std::atomic<uint64_t> own_{0};
