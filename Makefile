@@ -2,20 +2,23 @@
 #   make demo   runs the demo against the built-in simulated modem
 #   make test   builds everything and runs every test (also under the sanitizers)
 # Both install the Debian packages they need when they are missing (as root), or say exactly
-# which ones to install.
+# which ones to install. make install and make deb are in the README's "Install" section.
 
 JOBS ?= 2
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := build-essential cmake libgtest-dev
-TEST_PACKAGES := gammu locales
+# The install test builds C programs against the install (pkg-config) and the Python wheel
+# offline (setuptools and wheel from Debian) into a fresh virtual environment.
+TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv
 BENCH_PACKAGES := pkg-config libgammu-dev libbenchmark-dev
 # Short runs: the machine is shared, and every budget is a ratio taken within one run.
 BENCH_ARGS ?= --benchmark_min_time=0.1
 BENCH_PROGRAMS := codec_bench service_bench cadence_bench footprint_bench
 
 .PHONY: all demo test bench build deps-build deps-test test-plain test-windows test-asan test-tsan clean format
+.PHONY: install deb
 .PHONY: fuzz fuzz-smoke fuzz-build
 
 all: build
@@ -33,6 +36,31 @@ build: deps-build
 
 demo: build
 	./$(BUILD)/tools/tidewire-demo
+
+# The libraries, headers, pkg-config and CMake package files, the programs, their man pages and
+# the bash completion, under PREFIX (DESTDIR, when set, is put before it, as for any package).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian packages libtidewire<MAJOR>, libtidewire-dev and tidewire, in build-deb/, built
+# with Debian's compiler flags (hardening) by CPack from the same install rules, then checked
+# by lintian (as root it says running as root is not recommended: harmless here).
+DEB_PACKAGES := dpkg-dev file lintian
+deb: deps-build
+	@./tools/scripts/ensure-packages.sh $(DEB_PACKAGES)
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DTIDEWIRE_TESTS=OFF -DTIDEWIRE_DEBIAN_PACKAGES=ON \
+	  -DCMAKE_C_FLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build build-deb -j $(JOBS)
+	rm -f build-deb/*.deb
+	cd build-deb && cpack -G DEB
+	@# CPack's maintainer scripts call ldconfig beside the trigger: redundant, not wrong.
+	lintian --fail-on error,warning --suppress-tags maintscript-calls-ldconfig build-deb/*.deb
+	@echo "make deb: $$(cd build-deb && ls *.deb | tr '\n' ' ')in build-deb/"
 
 # Every layer in the normal build (the stored fuzz corpora replayed among them), the Windows
 # DLLs under Wine, then the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
@@ -54,7 +82,7 @@ test-asan: deps-test
 	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'peers|hosts|python|heap'
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'peers|hosts|python|heap|install'
 
 test-tsan: deps-test
 	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=Debug \
@@ -100,4 +128,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-bench build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan build-bench build-win32 build-win64 build-fuzz build-deb

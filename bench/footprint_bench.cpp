@@ -59,9 +59,11 @@ class WorkerProbe {
         }
         if (named_.load() && pthread_equal(pthread_self(), worker_)) {
             // The probe's own heap calls (thread attributes, the tracer) are not the worker's.
-            // They are counted on this thread alone: the process's count would take in what
-            // the host and the simulator allocate meanwhile. The host hears of a paint or a
-            // scan only once they are set aside, or it could read the count half-corrected.
+            // They are read off the worker's own counter: the process's would also take in
+            // whatever another thread (the host's, the simulated module's) allocated between
+            // the two readings, and take it off the worker's count, below zero in a round
+            // where the worker itself made none. The host hears of a paint or a scan only
+            // once its calls are set aside, or it could read the count half-corrected.
             const uint64_t before = tidewire::bench::WatchedThreadHeapCalls();
             if (!watching_) {
                 watching_ = true;

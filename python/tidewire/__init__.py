@@ -1,6 +1,6 @@
 """Send and receive SMS through a GSM or CDMA modem with the Tidewire library, from Python.
 
-The package loads ``libtidewire.so`` with ctypes and wraps its exports::
+The package loads ``libtidewire.so.MAJOR`` with ctypes and wraps its exports::
 
     import tidewire
 
@@ -15,6 +15,9 @@ The package loads ``libtidewire.so`` with ctypes and wraps its exports::
 
 from ._library import DEFAULT_LIBRARY, host_codeset, load_library
 from ._service import Message, Report, Service, TidewireError
+from ._version import package_version
+
+__version__ = package_version()
 
 __all__ = [
     "DEFAULT_LIBRARY",

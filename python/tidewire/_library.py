@@ -7,7 +7,11 @@ import os
 import threading
 from typing import Dict, Optional
 
-DEFAULT_LIBRARY = "libtidewire.so"
+from ._version import package_version
+
+# The current edition by its soname, which changes only with the major version: the one an
+# installed library of this version answers to.
+DEFAULT_LIBRARY = "libtidewire.so.%s" % package_version().split(".")[0]
 LIBRARY_ENV = "TIDEWIRE_LIBRARY"
 
 # Names nl_langinfo gives for plain ASCII. The library hands out UTF-8 instead in such a locale,
@@ -73,9 +77,9 @@ def _declare(lib: ctypes.CDLL, name: str) -> None:
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:
-    """Loads the library: ``path`` when given, else $TIDEWIRE_LIBRARY, else libtidewire.so from
-    the loader's search path. The same file is loaded once per process: the library holds one
-    service, and every Service object on that file shares it."""
+    """Loads the library: ``path`` when given, else $TIDEWIRE_LIBRARY, else DEFAULT_LIBRARY
+    (libtidewire.so.MAJOR) from the loader's search path. The same file is loaded once per
+    process: the library holds one service, and every Service object on that file shares it."""
     name = path or os.environ.get(LIBRARY_ENV) or DEFAULT_LIBRARY
     with _load_lock:
         lib = _loaded.get(name)

@@ -3,10 +3,11 @@
 # against a device that does not exist, and for help. Every run is bounded by timeout(1), so a
 # hang fails the test instead of stalling it.
 #
-# usage: cli_test.sh TIDEWIRE_BINARY
+# usage: cli_test.sh TIDEWIRE_BINARY VERSION
 set -uo pipefail
 
 cli=$1
+version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8
@@ -135,11 +136,27 @@ for arguments in "send 10086" "status" "status --sim 999" "status --sim 666 --de
   fi
 done
 
+run version --version
+if [ "$(status_of version)" = 0 ] && [ "$(cat "$work/version.out")" = "tidewire $version" ]; then
+  pass "tidewire --version prints the project's version"
+else
+  fail "--version: $(cat "$work/version.out" "$work/version.err")"
+fi
+
 run no-library status --sim 666 --library "$work/libnothing.so"
 if [ "$(status_of no-library)" = 1 ] && grep -q 'cannot load' "$work/no-library.err"; then
   pass "a library that cannot be loaded exits 1 and says so"
 else
   fail "--library: $(cat "$work/no-library.err")"
+fi
+# TIDEWIRE_LIBRARY comes before the soname, and --library before both.
+TIDEWIRE_LIBRARY=$work/libfromenv.so run env-library status --sim 666
+TIDEWIRE_LIBRARY=$work/libfromenv.so run option-over-env status --sim 666 --library "$work/libnothing.so"
+if grep -q "cannot load $work/libfromenv.so" "$work/env-library.err" &&
+  grep -q "cannot load $work/libnothing.so" "$work/option-over-env.err"; then
+  pass "TIDEWIRE_LIBRARY names the library unless --library does"
+else
+  fail "TIDEWIRE_LIBRARY: $(cat "$work/env-library.err" "$work/option-over-env.err")"
 fi
 
 echo "$passed passed, $failed failed"

@@ -35,6 +35,9 @@ class QueueTest : public ScriptedServiceTest {
     void TearDown() override {
         Release();
         service_.StopService();
+        // The legacy stop does not wait for the worker, whose next rest would still run the
+        // hook above on this object's gate while the object is being destroyed.
+        EXPECT_TRUE(Eventually([this] { return !service_.Started(); }));
     }
 
     // The refusal of one message: -1, this text, and nothing queued or numbered.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Realism check of the simulated modem with a real client: gammu identifies the module, sends a
-# message through it and reads the messages stored in it, over the simulator's pty.
+# message through it (once with a delivery report) and reads the messages stored in it, the
+# status report among them, over the simulator's pty.
 #
 # usage: gammu_check.sh <path of tidewire-modemsim>
 set -u
@@ -102,14 +103,24 @@ grep -F 'text="Hello from gammu"' "$work/sim.out" | grep -qF "to=5551234 mode=pd
     fail "the recorded message does not carry the number 5551234 in PDU mode"
 echo "gammu_check: sendsms ok"
 
-# 3. Reading: a Chinese message, an ASCII one and one long enough to need two parts.
+# 2b. Sending with a delivery report: the network's status report lands in the store (AT+CNMI's
+# <ds> is 0, gammu does not change it) and is read back below with the other messages.
+run_gammu sendsms TEXT 5551235 -text "Report this" -report
+grep -q "message reference=2" "$work/gammu.out" || fail "gammu sendsms -report got no message reference 2"
+control "sent"
+wait_for_output 50 'report=requested text="Report this"' ||
+    fail "the simulator did not see the status-report request gammu sent"
+echo "gammu_check: sendsms -report ok"
+
+# 3. Reading: the status report, a Chinese message, an ASCII one and one long enough to need two
+# parts.
 chinese="你好，潮汐线！模拟器收到的中文短信。"
 ascii="Plain ASCII from the network, 100% ok"
 long_text="$(printf 'Part of a long message %02d. ' $(seq 1 7))"
 control "inject 8613912345678 $chinese"
 control "inject 10086 $ascii"
 control "inject +8613700000001 $long_text"
-wait_for_output 50 "stored at 3,4" || fail "the simulator did not store the injected messages"
+wait_for_output 50 "stored at 4,5" || fail "the simulator did not store the injected messages"
 
 run_gammu getallsms
 grep -qF "8613912345678" "$work/gammu.out" || fail "gammu getallsms did not show the sender 8613912345678"
@@ -120,6 +131,13 @@ grep -qF "Part of a long message 07." "$work/gammu.out" ||
     fail "gammu getallsms did not show the second part of the long message"
 grep -qiE "part 2 of 2" "$work/gammu.out" ||
     fail "gammu getallsms did not see the concatenation header of the long message"
+grep -qF "SMS status report" "$work/gammu.out" || fail "gammu getallsms did not show the status report"
+grep -A8 "SMS status report" "$work/gammu.out" | grep -qE 'Remote number +: "5551235"' ||
+    fail "the status report does not name the recipient 5551235"
+grep -A8 "SMS status report" "$work/gammu.out" | grep -qE "Reference number +: 2$" ||
+    fail "the status report does not carry the message reference 2"
+grep -A8 "SMS status report" "$work/gammu.out" | grep -qE "Delivery status +: Delivered" ||
+    fail "the status report does not say delivered"
 echo "gammu_check: getallsms ok"
 
 # 4. A clean stop: the program ends and takes its link with it.

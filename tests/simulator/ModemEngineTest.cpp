@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "ControlConsole.h"
+#include "DeliverPdu.h"
 #include "ModemEngine.h"
+#include "StatusReportPdu.h"
 
 namespace tidewire::sim {
 namespace {
@@ -24,6 +30,8 @@ IncomingMessage Incoming(std::string text) {
 // UCS-2 SUBMIT of 中文 to +8613912345678 through +8613800100500, relative validity.
 const std::string kSubmitPdu = "0891683108100005F011000D91683119325476F80008FF044E2D6587";
 const int kSubmitTpduLength = 19;
+// The same with TP-SRR set in the first octet (0x31): it asks for a status report.
+const std::string kSubmitPduWithReport = "0891683108100005F031000D91683119325476F80008FF044E2D6587";
 
 class GsmModule : public ::testing::Test {
   protected:
@@ -35,6 +43,15 @@ class GsmModule : public ::testing::Test {
     std::string Ask(const std::string& command) {
         modem.SetNoEcho(true);
         const std::string answer = modem.Feed(command + "\r");
+        modem.SetNoEcho(false);
+        return answer;
+    }
+
+    // One PDU-mode send, answered "+CMGS: <mr>" and OK.
+    std::string SendPdu(const std::string& pdu) {
+        Ask("AT+CMGS=" + std::to_string(kSubmitTpduLength));
+        modem.SetNoEcho(true);
+        const std::string answer = modem.Feed(pdu + "\x1A");
         modem.SetNoEcho(false);
         return answer;
     }
@@ -375,6 +392,113 @@ TEST_F(GsmModule, NewMessageIndicationWaitsForAnIdleLine) {
     Send("GF?\r");
     EXPECT_EQ(modem.TakeUnsolicited(), "\r\n+CMTI: \"ME\",2\r\n");
     EXPECT_EQ(modem.TakeUnsolicited(), "");
+}
+
+TEST_F(GsmModule, ChosenPartsOfALongTextArriveInTheirOrderAndAMissingOneLater) {
+    std::string text;
+    for (int i = 0; text.size() < 400; ++i) {
+        text += "Sentence " + std::to_string(i) + " of a long message.";
+    }
+    ControlConsole console(modem, nullptr);
+    // The third part first, then the first; the second is lost on the way.
+    EXPECT_EQ(console.Execute("inject-parts --ref 42 +8613912345678 3,1 " + text).output,
+              "stored at 1,2 ref=42 parts=3\n");
+    EXPECT_EQ(console.Execute("inject-parts +8613912345678 4 " + text).output,
+              "error: the text has 3 parts, not a part 4\n");
+    EXPECT_EQ(console.Execute("inject-parts +8613912345678 1 short").output,
+              "error: the text fits one message: it has no parts to choose from\n");
+    // It turns up later, under the same reference.
+    EXPECT_EQ(console.Execute("inject-parts --ref 42 +8613912345678 2 " + text).output,
+              "stored at 3 ref=42 parts=3\n");
+
+    std::map<int, std::string> partsBySequence;
+    std::vector<int> sequenceByIndex;
+    for (const StoredMessage& stored : modem.StoreContents()) {
+        const auto fields = DecodeDeliverPdu(stored.pduHex);
+        ASSERT_TRUE(fields && fields->userData.concat) << stored.pduHex;
+        EXPECT_EQ(fields->userData.concat->reference, 42);
+        EXPECT_EQ(fields->userData.concat->total, 3);
+        sequenceByIndex.push_back(fields->userData.concat->sequence);
+        partsBySequence[fields->userData.concat->sequence] = fields->userData.textUtf8;
+    }
+    EXPECT_EQ(sequenceByIndex, (std::vector<int>{3, 1, 2}));
+    EXPECT_EQ(partsBySequence[1] + partsBySequence[2] + partsBySequence[3], text);
+}
+
+TEST_F(GsmModule, StatusReportRequestInPduModeIsAnsweredByCdsWithTheMessageReference) {
+    EXPECT_EQ(Ask("AT+CNMI=2,1,0,1,0"), kOk);
+    // Without a request the network says nothing after the send.
+    EXPECT_EQ(SendPdu(kSubmitPdu), "\r\n+CMGS: 1\r\n" + kOk);
+    EXPECT_EQ(modem.TakeUnsolicited(), "");
+    // A report due in an hour does not come now, nor hold back one due sooner.
+    modem.SetStatusReportDelay(std::chrono::hours(1));
+    EXPECT_EQ(SendPdu(kSubmitPduWithReport), "\r\n+CMGS: 2\r\n" + kOk);
+    EXPECT_EQ(modem.TakeUnsolicited(), "");
+    modem.SetStatusReportDelay(std::chrono::milliseconds(0));
+    EXPECT_EQ(SendPdu(kSubmitPduWithReport), "\r\n+CMGS: 3\r\n" + kOk);
+
+    const std::string indication = modem.TakeUnsolicited();
+    const std::string head = "\r\n+CDS: 26\r\n";
+    ASSERT_EQ(indication.substr(0, head.size()), head);
+    const std::string pdu = indication.substr(head.size(), indication.size() - head.size() - 2);
+    const auto report = DecodeStatusReportPdu(pdu);
+    ASSERT_TRUE(report) << indication;
+    EXPECT_EQ(report->tpduLength, 26);
+    EXPECT_EQ(report->messageReference, 3);
+    EXPECT_EQ(report->recipient.number, "+8613912345678");
+    EXPECT_EQ(report->recipient.type, kTypeInternational);
+    EXPECT_EQ(report->status, kReportDelivered);
+    EXPECT_EQ(report->serviceCentre, "+8613800100500");
+    EXPECT_EQ(modem.StoreCount(), 0);
+    const auto sent = modem.SentMessages();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_FALSE(sent[0].statusReportRequested);
+    EXPECT_TRUE(sent[2].statusReportRequested);
+}
+
+TEST_F(GsmModule, StatusReportIsStoredAnnouncedListedReadAndDeletedLikeAMessage) {
+    modem.SetStatusReportOutcome(kReportValidityExpired);
+    EXPECT_EQ(Ask("AT+CNMI=2,1,0,2,0"), kOk);
+    EXPECT_EQ(SendPdu(kSubmitPduWithReport), "\r\n+CMGS: 1\r\n" + kOk);
+    EXPECT_EQ(modem.TakeUnsolicited(), "\r\n+CDSI: \"ME\",1\r\n");
+    // <ds> 0: stored without a word.
+    EXPECT_EQ(Ask("AT+CNMI=2,1,0,0,0"), kOk);
+    EXPECT_EQ(SendPdu(kSubmitPduWithReport), "\r\n+CMGS: 2\r\n" + kOk);
+    EXPECT_EQ(modem.TakeUnsolicited(), "");
+
+    const auto stored = modem.StoreContents();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(Ask("AT+CMGL=4"), "\r\n+CMGL: 1,0,,26\r\n" + stored[0].pduHex +
+                                    "\r\n+CMGL: 2,0,,26\r\n" + stored[1].pduHex + "\r\n" + kOk);
+    const auto report = DecodeStatusReportPdu(stored[1].pduHex);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->messageReference, 2);
+    EXPECT_EQ(report->status, kReportValidityExpired);
+    // Text mode shows the report's fields: <fo>,<mr>,<ra>,<tora>,<scts>,<dt>,<st>.
+    Ask("AT+CMGF=1");
+    EXPECT_TRUE(std::regex_match(
+        Ask("AT+CMGR=1"),
+        std::regex("\r\n\\+CMGR: \"REC READ\",6,1,\"\\+8613912345678\",145,\"[0-9/,:+-]{20}\","
+                   "\"[0-9/,:+-]{20}\",70\r\n\r\nOK\r\n")));
+    EXPECT_EQ(Ask("AT+CMGD=1"), kOk);
+    EXPECT_EQ(Ask("AT+CMGD=2"), kOk);
+    EXPECT_EQ(modem.StoreCount(), 0);
+}
+
+TEST_F(GsmModule, TextModeSendAsksForAStatusReportThroughCsmp) {
+    Ask("AT+CMGF=1;+CNMI=2,1,0,1,0");
+    EXPECT_EQ(Ask("AT+CSMP?"), "\r\n+CSMP: 17,167,0,0\r\n" + kOk);
+    EXPECT_EQ(Ask("AT+CSMP=49,,0"), kOk);
+    EXPECT_EQ(Ask("AT+CSMP?"), "\r\n+CSMP: 49,167,0,0\r\n" + kOk);
+    Ask("AT+CMGS=\"13800138000\"");
+    EXPECT_EQ(Send("report me\x1A"), "report me\r\n+CMGS: 1\r\n" + kOk);
+    EXPECT_TRUE(std::regex_match(
+        modem.TakeUnsolicited(),
+        std::regex(
+            "\r\n\\+CDS: 6,1,\"13800138000\",129,\"[0-9/,:+-]{20}\",\"[0-9/,:+-]{20}\",0\r\n")));
+    // ATZ takes the request back.
+    Send("ATZ\r");
+    EXPECT_EQ(Ask("AT+CSMP?"), "\r\n+CSMP: 17,167,0,0\r\n" + kOk);
 }
 
 TEST_F(GsmModule, ResetRestoresSettingsButKeepsTheStore) {

@@ -173,8 +173,9 @@ TEST(ControlConsole, InjectsListsAndSwitchesFaults) {
     EXPECT_EQ(console.Execute("fault hangup").output, "error: no pty to hang up\n");
     EXPECT_EQ(console.Execute("fault wobble on").output,
               "error: unknown fault 'wobble' (try help)\n");
-    EXPECT_EQ(console.Execute("inject-pdu 0102").output,
-              "error: not a well-formed SMS-DELIVER with its service-centre part\n");
+    EXPECT_EQ(
+        console.Execute("inject-pdu 0102").output,
+        "error: not a well-formed SMS-DELIVER or SMS-STATUS-REPORT with its service-centre part\n");
     EXPECT_EQ(console.Execute("frobnicate").output,
               "error: unknown command 'frobnicate' (try help)\n");
     EXPECT_TRUE(console.Execute("quit").quit);

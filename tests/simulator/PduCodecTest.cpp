@@ -9,6 +9,7 @@
 #include "DeliverPdu.h"
 #include "GsmAlphabet.h"
 #include "HexText.h"
+#include "StatusReportPdu.h"
 #include "SubmitPdu.h"
 #include "Utf8.h"
 
@@ -176,6 +177,29 @@ TEST(DeliverBuilder, LongSevenBitTextIsSplitWithConcatenationHeaders) {
     EXPECT_EQ(joined, text);
 }
 
+TEST(DeliverBuilder, SixteenBitReferenceTakesASevenOctetHeaderAnd152SeptetsAPart) {
+    const std::string text = Repeat("0123456789", 20);
+    DeliverOptions options;
+    options.concatReference = 0x1234;
+    options.sixteenBitReference = true;
+    const auto pdus = BuildDeliverPdus(FromChinaMobile(text), options);
+    ASSERT_EQ(pdus.size(), 2u);
+    // 160 septets: eight for the 7-octet header (no fill bits needed), 152 of text.
+    const std::size_t udl = kHeaderToPid.size() + 2 + kTimestamp.size();
+    EXPECT_EQ(pdus[0].substr(udl, 16),
+              "A0060804"
+              "12340201");
+    const auto first = DecodeDeliverPdu(pdus[0]);
+    const auto second = DecodeDeliverPdu(pdus[1]);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(*first->userData.concat, (ConcatInfo{0x1234, 2, 1}));
+    EXPECT_EQ(first->userData.textUtf8, text.substr(0, 152));
+    EXPECT_EQ(second->userData.textUtf8, text.substr(152));
+
+    options.sixteenBitReference = false;
+    EXPECT_THROW(BuildDeliverPdus(FromChinaMobile(text), options), std::invalid_argument);
+}
+
 TEST(DeliverBuilder, TextOfExactlyOneMessageStaysWhole) {
     EXPECT_EQ(BuildDeliverPdus(FromChinaMobile(std::string(160, 'a'))).size(), 1u);
     EXPECT_EQ(BuildDeliverPdus(FromChinaMobile(std::string(161, 'a'))).size(), 2u);
@@ -254,6 +278,40 @@ TEST(DeliverDecoder, RefusesTruncatedForeignAndMalformedPdus) {
     EXPECT_FALSE(DecodeDeliverPdu(kHeaderToPid + "00" + kTimestamp + "06" + "E8329BFD06"));
     // Octets left over after the user data.
     EXPECT_FALSE(DecodeDeliverPdu(kHeaderToPid + "00" + kTimestamp + "05" + "E8329BFD0600"));
+}
+
+TEST(StatusReport, MatchesTheHandBuiltPduAndReadsItsOptionalTail) {
+    StatusReportFields fields;
+    fields.serviceCentre = "+8613800100500";
+    fields.messageReference = 7;
+    fields.recipient = Address{"+8613912345678", kTypeInternational};
+    fields.serviceCentreTime = Timestamp{2024, 5, 12, 10, 23, 45, 32};
+    fields.dischargeTime = Timestamp{2024, 5, 12, 10, 29, 50, 32};
+    fields.status = kReportIncompatibleDestination;
+    // Service centre | 06: status report of a SUBMIT, no more waiting | MR 07 | recipient |
+    // TP-SCTS | TP-DT | TP-ST 41.
+    EXPECT_EQ(BuildStatusReportPdu(fields),
+              "0891683108100005F006070D91683119325476F8" + kTimestamp + "42502101920523" + "41");
+    const auto decoded = DecodeStatusReportPdu(BuildStatusReportPdu(fields));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->messageReference, 7);
+    EXPECT_EQ(decoded->recipient.number, "+8613912345678");
+    EXPECT_EQ(decoded->dischargeTime, fields.dischargeTime);
+    EXPECT_EQ(decoded->status, 0x41);
+    EXPECT_EQ(decoded->tpduLength, 26);
+
+    // A national recipient keeps its type of number.
+    fields.recipient = Address{"0126541234", 0xA1};
+    EXPECT_EQ(DecodeStatusReportPdu(BuildStatusReportPdu(fields))->recipient.type, 0xA1);
+
+    // TP-PI and the fields it announces may follow TP-ST: here "hi" in 7-bit with no TP-DCS.
+    const std::string whole = BuildStatusReportPdu(fields);
+    EXPECT_TRUE(DecodeStatusReportPdu(whole + "00"));
+    EXPECT_TRUE(DecodeStatusReportPdu(whole + "0402E834"));
+    EXPECT_FALSE(DecodeStatusReportPdu(whole + "0403E834"));  // promises more than there is
+    EXPECT_FALSE(DecodeStatusReportPdu(whole + "00FF"));      // octets left over
+    EXPECT_FALSE(DecodeStatusReportPdu(whole.substr(0, whole.size() - 2)));  // no TP-ST
+    EXPECT_FALSE(DecodeStatusReportPdu(kHeaderToPid + "00" + kTimestamp + "05E8329BFD06"));
 }
 
 TEST(SubmitParser, ReadsSubmitPdusOfOtherSoftware) {

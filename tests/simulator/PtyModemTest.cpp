@@ -254,5 +254,24 @@ TEST_F(PtyModemTest, NewMessageIndicationReachesTheHostUnasked) {
     EXPECT_EQ(host.ReadUntil(",1\r\n"), "\r\n+CMTI: \"ME\",1\r\n");
 }
 
+TEST_F(PtyModemTest, StatusReportReachesTheHostAfterItsDelayWithNothingWritten) {
+    PtyModem pty(engine);
+    pty.Start();
+    HostPort host(pty.DevicePath());
+    ASSERT_TRUE(host.IsOpen());
+    engine.SetStatusReportDelay(milliseconds(300));
+    ASSERT_TRUE(host.Write("ATE0;+CMGF=1;+CSMP=49;+CNMI=2,1,0,1,0\r"));
+    ASSERT_EQ(host.ReadUntil("OK\r\n"), "ATE0;+CMGF=1;+CSMP=49;+CNMI=2,1,0,1,0\r\r\nOK\r\n");
+    ASSERT_TRUE(host.Write("AT+CMGS=\"10086\"\r"));
+    ASSERT_EQ(host.ReadUntil("> "), "\r\n> ");
+    const auto sent = Clock::now();
+    ASSERT_TRUE(host.Write("balance?\x1A"));
+    ASSERT_EQ(host.ReadUntil("OK\r\n"), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
+    const std::string report = host.ReadUntil(",0\r\n");
+    const std::string head = "\r\n+CDS: 6,1,\"10086\",129,\"";
+    EXPECT_EQ(report.substr(0, head.size()), head) << report;
+    EXPECT_GE(Clock::now() - sent, milliseconds(300));
+}
+
 }  // namespace
 }  // namespace tidewire::sim

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "tidewire_version.h"
+
 namespace tidewire::cli {
 
 namespace {
@@ -36,8 +38,12 @@ constexpr const char* kProgramUsage =
     "  --sc NUMBER|card   the SMS centre for GSM modules (default: card, the SIM's number)\n"
     "  --trace FILE       append every byte to and from the module to FILE\n"
     "  --json             print results as JSON, for scripts\n"
-    "  --library PATH     the library to load (default: the one this program was built with)\n"
+    "  --library PATH     the library to load (default: $TIDEWIRE_LIBRARY, else\n"
+    "                     " TIDEWIRE_LIBRARY_NAME
+    " from the installed library folder or the\n"
+    "                     loader's path)\n"
     "  --help             this text; COMMAND --help tells about one command\n"
+    "  --version, -V      the version of this program and the library it belongs to\n"
     "\n"
     "Texts are taken and printed in the terminal's character set. Exit status: 0 success,\n"
     "1 the library or the module failed, 2 wrong arguments, 3 no outcome in time.\n";
@@ -150,6 +156,10 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std
             options.help = true;
             continue;
         }
+        if (argument == "--version" || argument == "-V") {
+            options.version = true;
+            continue;
+        }
         if (argument == "--json") {
             options.json = true;
             continue;
@@ -243,7 +253,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std
     }
 
     if (positional.empty()) {
-        if (options.help) {
+        if (options.help || options.version) {
             return true;
         }
         error = "no command given";
@@ -260,7 +270,7 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std
         error = "unknown command " + std::string(command);
         return false;
     }
-    if (options.help) {
+    if (options.help || options.version) {
         return true;
     }
 

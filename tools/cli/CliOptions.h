@@ -14,6 +14,7 @@ enum class Command { None, Send, Receive, Status };
 struct CliOptions {
     Command command = Command::None;
     bool help = false;
+    bool version = false;
 
     // Where the module is: exactly one of the three.
     std::string device;
@@ -28,7 +29,7 @@ struct CliOptions {
     int32_t flowControl = 0;
     std::string serviceCentre = "card";
 
-    std::string library;
+    std::string library;  // empty: $TIDEWIRE_LIBRARY, else the soname through the loader
     std::string trace;
     bool json = false;
 

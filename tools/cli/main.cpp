@@ -1,6 +1,7 @@
 // tidewire: send and receive SMS from a shell or a script. It is a host of the library like any
-// other: it loads libtidewire.so by file name, starts the service on a serial device, a port
-// number or a simulated module in this process, and reports what the library reports.
+// other: it loads the library by file name (its soname, unless told otherwise), starts the
+// service on a serial device, a port number or a simulated module in this process, and reports
+// what the library reports.
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "ModemEngine.h"
 #include "PtyModem.h"
 #include "TidewireLibrary.h"
+#include "tidewire_version.h"
 
 namespace tidewire::cli {
 
@@ -336,6 +339,20 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
     return kExitSuccess;
 }
 
+// The library to load: --library, else $TIDEWIRE_LIBRARY, else the current edition's soname,
+// which the loader looks for in the program's own library folder (its run path: the build
+// tree's, or the installed one's) and then on its usual path.
+std::string LibraryToLoad(const CliOptions& options) {
+    if (!options.library.empty()) {
+        return options.library;
+    }
+    const char* const fromEnvironment = std::getenv("TIDEWIRE_LIBRARY");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        return fromEnvironment;
+    }
+    return TIDEWIRE_LIBRARY_NAME;
+}
+
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -344,6 +361,10 @@ int Main(int argc, char** argv) {
     if (!ParseCliOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "tidewire: %s\n\n%s", error.c_str(), UsageText(options.command));
         return kExitUsage;
+    }
+    if (options.version) {
+        std::printf("tidewire %s\n", TIDEWIRE_VERSION_STRING);
+        return kExitSuccess;
     }
     if (options.help) {
         std::printf("%s", UsageText(options.command));
@@ -354,8 +375,7 @@ int Main(int argc, char** argv) {
     CatchInterrupts();
 
     TidewireLibrary library;
-    const std::string path = options.library.empty() ? TIDEWIRE_LIBRARY_PATH : options.library;
-    if (!library.Load(path, error)) {
+    if (!library.Load(LibraryToLoad(options), error)) {
         std::fprintf(stderr, "tidewire: %s\n", error.c_str());
         return kExitFailure;
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows deliverables, end to end: cross-builds tidewire.dll (both editions) for 32-bit and
-# 64-bit Windows with mingw-w64, checks each DLL's export table and imports, and runs the DLLs
-# under Wine against the simulated modem (tests/windows/run-wine-tests.sh).
+# 64-bit Windows with mingw-w64, checks each DLL's export table, imports and version resource,
+# and runs the DLLs under Wine against the simulated modem (tests/windows/run-wine-tests.sh).
 #
 # Usage: tools/scripts/test-windows.sh [DIR]
 #   DIR gets build-win32/ and build-win64/ (default: beside the Linux build directory, that is
@@ -110,6 +110,30 @@ check_dll i686-w64-mingw32-objdump "$build32/tidewire.dll" "$current_table"
 check_dll x86_64-w64-mingw32-objdump "$build64/tidewire.dll" "$current_table"
 check_dll i686-w64-mingw32-objdump "$build32/legacy/tidewire.dll" "$legacy_table"
 check_dll x86_64-w64-mingw32-objdump "$build64/legacy/tidewire.dll" "$legacy_table"
+
+# --- Each DLL's VERSIONINFO: the project's version and the edition's description ---------------
+version=$(sed -n 's/^#define TIDEWIRE_VERSION_STRING "\(.*\)"$/\1/p' "$build32/include/tidewire_version.h")
+check_version() {
+  local windres=$1 dll=$2 description=$3 resource
+  # windres reads the resources of a PE file back as a resource script.
+  resource=$("$windres" -i "$dll" -J coff -O rc)
+  if ! grep -qx " FILEVERSION ${version//./, }, 0" <<<"$resource" ||
+    ! grep -qx " PRODUCTVERSION ${version//./, }, 0" <<<"$resource" ||
+    ! grep -qx "      VALUE \"FileVersion\", \"$version\"" <<<"$resource" ||
+    ! grep -qx "      VALUE \"ProductVersion\", \"$version\"" <<<"$resource" ||
+    ! grep -qx "      VALUE \"FileDescription\", \"$description\"" <<<"$resource"; then
+    echo "$dll: no VERSIONINFO of version $version and \"$description\":" >&2
+    echo "$resource" >&2
+    return 1
+  fi
+  echo "$dll: version $version, \"$description\""
+}
+check_version i686-w64-mingw32-windres "$build32/tidewire.dll" "Tidewire SMS modem library"
+check_version x86_64-w64-mingw32-windres "$build64/tidewire.dll" "Tidewire SMS modem library"
+check_version i686-w64-mingw32-windres "$build32/legacy/tidewire.dll" \
+  "Tidewire SMS modem library, legacy edition"
+check_version x86_64-w64-mingw32-windres "$build64/legacy/tidewire.dll" \
+  "Tidewire SMS modem library, legacy edition"
 
 # --- The simulator, from the Linux build ----------------------------------------------------------
 modemsim=$linux_build/tools/tidewire-modemsim

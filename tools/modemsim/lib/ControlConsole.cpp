@@ -1,10 +1,15 @@
 #include "ControlConsole.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "DeliverPdu.h"
 #include "HexText.h"
+#include "StatusReportPdu.h"
 
 namespace tidewire::sim {
 
@@ -35,6 +40,19 @@ std::optional<bool> OnOff(std::string_view word) {
         return false;
     }
     return std::nullopt;
+}
+
+std::string IndexList(const std::vector<int>& indexes) {
+    std::string list;
+    for (const int index : indexes) {
+        list += (list.empty() ? "" : ",") + std::to_string(index);
+    }
+    return list;
+}
+
+// A TP-Status as it is written in the standard's tables: 0x00, 0x41.
+std::string StatusOctet(std::uint8_t status) {
+    return "0x" + BytesToHex(Bytes{status});
 }
 
 std::string DescribeFaults(const FaultSettings& f) {
@@ -136,9 +154,18 @@ std::string ControlConsole::Help() {
            "  inject-8bit <sender> <text...>   the same, the text's bytes as 8-bit data\n"
            "  inject-alpha <name> <text...>    from an alphanumeric sender (at most 11 "
            "characters)\n"
+           "  inject-parts [--ucs2|--gsm7] [--ref16] [--ref <n>] <sender> <order> <text...>\n"
+           "                                   deliver chosen parts of a long text in the "
+           "order given (e.g. 3,1)\n"
            "  inject-pdu <hex>                 store an SMS-DELIVER PDU (service-centre part "
-           "first)\n"
+           "first);\n"
+           "                                   an SMS-STATUS-REPORT goes where AT+CNMI sends "
+           "reports\n"
            "  inject-raw <hex>                 store any hex as a PDU, unchecked\n"
+           "  report delivered|failed|expired|<TP-ST>\n"
+           "                                   the outcome of requested status reports (TP-ST "
+           "as 0xNN or decimal)\n"
+           "  report-delay <ms>                how long after a send the status report comes\n"
            "  sent                             list the messages the host sent\n"
            "  store                            list the message store\n"
            "  log                              list the command lines received\n"
@@ -181,8 +208,14 @@ ControlConsole::Outcome ControlConsole::Execute(std::string_view line) {
         if (verb == "help") {
             return {Help(), false};
         }
+        if (verb == "inject-parts") {
+            return InjectParts(arguments);
+        }
         if (verb.substr(0, 6) == "inject") {
             return Inject(verb, arguments);
+        }
+        if (verb == "report" || verb == "report-delay") {
+            return Report(verb, arguments);
         }
         if (verb == "sent") {
             return {ListSent(), false};
@@ -229,6 +262,9 @@ ControlConsole::Outcome ControlConsole::Inject(std::string_view verb, std::strin
         if (!result.stored) {
             return Failure(result.error);
         }
+        if (result.routedToHost) {
+            return Reply("indicated as +CDS");
+        }
         return Reply("stored at " + std::to_string(result.indexes.front()));
     }
     IncomingMessage message;
@@ -253,11 +289,88 @@ ControlConsole::Outcome ControlConsole::Inject(std::string_view verb, std::strin
     if (!result.stored) {
         return Failure(result.error);
     }
-    std::string indexes;
-    for (const int index : result.indexes) {
-        indexes += (indexes.empty() ? "" : ",") + std::to_string(index);
+    return Reply("stored at " + IndexList(result.indexes));
+}
+
+ControlConsole::Outcome ControlConsole::InjectParts(std::string_view arguments) {
+    IncomingMessage message;
+    PartSelection selection;
+    // Options first, then the sender, the parts and the text (which may itself hold "--").
+    std::pair<std::string_view, std::string_view> next = SplitWord(arguments);
+    for (; next.first.substr(0, 2) == "--"; next = SplitWord(next.second)) {
+        const std::string_view word = next.first;
+        if (word == "--ucs2") {
+            message.coding = TextCoding::Ucs2;
+        } else if (word == "--gsm7") {
+            message.coding = TextCoding::Gsm7;
+        } else if (word == "--ref16") {
+            selection.sixteenBitReference = true;
+        } else if (word == "--ref") {
+            const auto [value, after] = SplitWord(next.second);
+            selection.reference = ParseInt(value);
+            if (!selection.reference) {
+                return Failure("--ref needs a number");
+            }
+            next.second = after;
+        } else {
+            return Failure("inject-parts knows --ucs2, --gsm7, --ref16 and --ref <n>, not " +
+                           std::string(word));
+        }
     }
-    return Reply("stored at " + indexes);
+    const std::string_view sender = next.first;
+    const auto [order, text] = SplitWord(next.second);
+    if (sender.empty() || order.empty()) {
+        return Failure("inject-parts needs a sender, the parts (such as 3,1) and a text");
+    }
+    for (std::string_view list = order; !list.empty();) {
+        const std::size_t comma = list.find(',');
+        const auto part = ParseInt(list.substr(0, comma));
+        if (!part) {
+            return Failure("the parts are numbers from 1 separated by commas, such as 3,1");
+        }
+        selection.order.push_back(*part);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    message.sender = std::string(sender);
+    message.textUtf8 = UnescapeArgument(text);
+    const InjectResult result = engine_.InjectParts(message, selection);
+    if (!result.stored) {
+        return Failure(result.error);
+    }
+    return Reply("stored at " + IndexList(result.indexes) +
+                 " ref=" + std::to_string(result.concatReference) +
+                 " parts=" + std::to_string(result.partCount));
+}
+
+ControlConsole::Outcome ControlConsole::Report(std::string_view verb, std::string_view arguments) {
+    if (verb == "report-delay") {
+        const auto delay = ParseInt(arguments);
+        if (!delay || *delay < 0) {
+            return Failure("report-delay needs milliseconds, 0 or more");
+        }
+        engine_.SetStatusReportDelay(std::chrono::milliseconds(*delay));
+        return Reply("status reports " + std::to_string(*delay) + " ms after the send");
+    }
+    std::optional<int> status;
+    if (arguments == "delivered") {
+        status = kReportDelivered;
+    } else if (arguments == "failed") {
+        status = kReportIncompatibleDestination;
+    } else if (arguments == "expired") {
+        status = kReportValidityExpired;
+    } else if (arguments.substr(0, 2) == "0x" || arguments.substr(0, 2) == "0X") {
+        const auto octet = HexToBytes(arguments.substr(2));
+        if (octet && octet->size() == 1) {
+            status = (*octet)[0];
+        }
+    } else {
+        status = ParseInt(arguments);
+    }
+    if (!status || *status < 0 || *status > 0xFF) {
+        return Failure("report takes delivered, failed, expired or a TP-ST octet (0x41 or 65)");
+    }
+    engine_.SetStatusReportOutcome(static_cast<std::uint8_t>(*status));
+    return Reply("status reports say " + StatusOctet(static_cast<std::uint8_t>(*status)));
 }
 
 ControlConsole::Outcome ControlConsole::Fault(std::string_view arguments) {
@@ -358,6 +471,9 @@ std::string ControlConsole::ListSent() const {
             text += " part=" + std::to_string(m.concat->sequence) + "/" +
                     std::to_string(m.concat->total) + " ref=" + std::to_string(m.concat->reference);
         }
+        if (m.statusReportRequested) {
+            text += " report=requested";
+        }
         text += " text=\"" + EscapeForDisplay(m.textUtf8, true) + "\"";
         if (m.pduMode) {
             text += " pdu=" + m.rawPdu;
@@ -375,6 +491,9 @@ std::string ControlConsole::ListStore() const {
         if (const auto fields = DecodeDeliverPdu(m.pduHex)) {
             text += " from=" + fields->sender.number + " text=\"" +
                     EscapeForDisplay(fields->userData.textUtf8, true) + "\"";
+        } else if (const auto report = DecodeStatusReportPdu(m.pduHex)) {
+            text += " report mr=" + std::to_string(report->messageReference) +
+                    " to=" + report->recipient.number + " st=" + StatusOctet(report->status);
         }
         text += " pdu=" + m.pduHex + "\n";
     }

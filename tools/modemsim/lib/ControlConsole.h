@@ -25,6 +25,8 @@ class ControlConsole {
 
   private:
     Outcome Inject(std::string_view verb, std::string_view arguments);
+    Outcome InjectParts(std::string_view arguments);
+    Outcome Report(std::string_view verb, std::string_view arguments);
     Outcome Fault(std::string_view arguments);
     std::string ListSent() const;
     std::string ListStore() const;

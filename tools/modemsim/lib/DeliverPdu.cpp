@@ -11,14 +11,11 @@ namespace {
 
 constexpr std::uint8_t kMessageTypeDeliver = 0x00;
 constexpr std::uint8_t kNoMoreMessages = 0x04;
-constexpr std::uint8_t kUserDataHeader = 0x40;
 
-// Per-part limits: 140 octets of user data, of which a concatenation header
-// (length octet and one 8-bit-reference element) takes six.
+// One message carries 140 octets of user data: 160 septets or 140 octets. A concatenated part
+// gives up room for its header: six octets with an 8-bit reference, seven with a 16-bit one.
 constexpr std::size_t kSingleSeptets = 160;
-constexpr std::size_t kPartSeptets = 153;
 constexpr std::size_t kSingleOctets = 140;
-constexpr std::size_t kPartOctets = 134;
 constexpr std::size_t kMaxParts = 255;
 
 struct Part {
@@ -26,14 +23,37 @@ struct Part {
     std::size_t userDataLength = 0;  // TP-UDL: septets for 7-bit, octets otherwise
 };
 
-Bytes ConcatHeader(std::uint8_t reference, std::size_t total, std::size_t sequence) {
-    return Bytes{0x05,
-                 0x00,
-                 0x03,
-                 reference,
-                 static_cast<std::uint8_t>(total),
-                 static_cast<std::uint8_t>(sequence)};
-}
+// The user-data header of one part (its length octet first) and what it leaves for the text.
+class ConcatLayout {
+  public:
+    explicit ConcatLayout(const DeliverOptions& options)
+        : reference_(options.concatReference), sixteenBit_(options.sixteenBitReference) {
+        if (!sixteenBit_ && reference_ > 0xFF) {
+            throw std::invalid_argument("an 8-bit concatenation reference is at most 255");
+        }
+    }
+
+    Bytes Header(std::size_t total, std::size_t sequence) const {
+        Bytes header = sixteenBit_
+                           ? Bytes{0x06, 0x08, 0x04, static_cast<std::uint8_t>(reference_ >> 8)}
+                           : Bytes{0x05, 0x00, 0x03};
+        header.push_back(static_cast<std::uint8_t>(reference_ & 0xFF));
+        header.push_back(static_cast<std::uint8_t>(total));
+        header.push_back(static_cast<std::uint8_t>(sequence));
+        return header;
+    }
+    std::size_t HeaderOctets() const { return sixteenBit_ ? 7 : 6; }
+    // The header is followed by fill bits up to the next septet boundary, so that a phone that
+    // ignores the header still finds the text on septet boundaries.
+    std::size_t HeaderSeptets() const { return (HeaderOctets() * 8 + 6) / 7; }
+    int FillBits() const { return static_cast<int>(HeaderSeptets() * 7 - HeaderOctets() * 8); }
+    std::size_t PartSeptets() const { return kSingleSeptets - HeaderSeptets(); }
+    std::size_t PartOctets() const { return kSingleOctets - HeaderOctets(); }
+
+  private:
+    std::uint16_t reference_;
+    bool sixteenBit_;
+};
 
 // Cuts a sequence into chunks of at most `limit` units; `mayEndAt` says whether a chunk may end
 // before a given position (an escape and its code, or a surrogate pair, stay together).
@@ -54,21 +74,20 @@ std::vector<std::vector<Unit>> Cut(const std::vector<Unit>& units, std::size_t l
     return chunks;
 }
 
-std::vector<Part> Gsm7Parts(const std::vector<std::uint8_t>& septets, std::uint8_t reference) {
+std::vector<Part> Gsm7Parts(const std::vector<std::uint8_t>& septets, const ConcatLayout& layout) {
     if (septets.size() <= kSingleSeptets) {
         return {Part{PackSeptets(septets, 0), septets.size()}};
     }
-    const auto chunks = Cut(septets, kPartSeptets, [](const auto& all, std::size_t end) {
+    const auto chunks = Cut(septets, layout.PartSeptets(), [](const auto& all, std::size_t end) {
         return all[end - 1] != kGsmEscape;
     });
     std::vector<Part> parts;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         Part part;
-        part.userData = ConcatHeader(reference, chunks.size(), i + 1);
-        // Six header octets are 48 bits; one fill bit brings the text to a septet boundary.
-        const Bytes packed = PackSeptets(chunks[i], 1);
+        part.userData = layout.Header(chunks.size(), i + 1);
+        const Bytes packed = PackSeptets(chunks[i], layout.FillBits());
         part.userData.insert(part.userData.end(), packed.begin(), packed.end());
-        part.userDataLength = 7 + chunks[i].size();
+        part.userDataLength = layout.HeaderSeptets() + chunks[i].size();
         parts.push_back(std::move(part));
     }
     return parts;
@@ -83,11 +102,11 @@ Bytes Utf16Octets(const std::vector<std::uint16_t>& units) {
     return octets;
 }
 
-std::vector<Part> PartsWithHeaders(const std::vector<Bytes>& chunks, std::uint8_t reference) {
+std::vector<Part> PartsWithHeaders(const std::vector<Bytes>& chunks, const ConcatLayout& layout) {
     std::vector<Part> parts;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         Part part;
-        part.userData = ConcatHeader(reference, chunks.size(), i + 1);
+        part.userData = layout.Header(chunks.size(), i + 1);
         part.userData.insert(part.userData.end(), chunks[i].begin(), chunks[i].end());
         part.userDataLength = part.userData.size();
         parts.push_back(std::move(part));
@@ -95,27 +114,28 @@ std::vector<Part> PartsWithHeaders(const std::vector<Bytes>& chunks, std::uint8_
     return parts;
 }
 
-std::vector<Part> Ucs2Parts(const std::vector<std::uint16_t>& units, std::uint8_t reference) {
+std::vector<Part> Ucs2Parts(const std::vector<std::uint16_t>& units, const ConcatLayout& layout) {
     if (units.size() * 2 <= kSingleOctets) {
         return {Part{Utf16Octets(units), units.size() * 2}};
     }
     // A part never ends on a high surrogate: it stays with its low half.
-    const auto chunks = Cut(units, kPartOctets / 2, [](const auto& all, std::size_t end) {
+    const auto chunks = Cut(units, layout.PartOctets() / 2, [](const auto& all, std::size_t end) {
         return (all[end - 1] & 0xFC00) != 0xD800;
     });
     std::vector<Bytes> octetChunks;
     for (const auto& chunk : chunks) {
         octetChunks.push_back(Utf16Octets(chunk));
     }
-    return PartsWithHeaders(octetChunks, reference);
+    return PartsWithHeaders(octetChunks, layout);
 }
 
-std::vector<Part> EightBitParts(const Bytes& octets, std::uint8_t reference) {
+std::vector<Part> EightBitParts(const Bytes& octets, const ConcatLayout& layout) {
     if (octets.size() <= kSingleOctets) {
         return {Part{octets, octets.size()}};
     }
-    const auto chunks = Cut(octets, kPartOctets, [](const Bytes&, std::size_t) { return true; });
-    return PartsWithHeaders(chunks, reference);
+    const auto chunks =
+        Cut(octets, layout.PartOctets(), [](const Bytes&, std::size_t) { return true; });
+    return PartsWithHeaders(chunks, layout);
 }
 
 }  // namespace
@@ -133,17 +153,17 @@ std::vector<std::string> BuildDeliverPdus(const IncomingMessage& message,
         coding = septets ? TextCoding::Gsm7 : TextCoding::Ucs2;
     }
 
+    const ConcatLayout layout(options);
     std::vector<Part> parts;
     std::uint8_t dcs = 0x00;
     if (coding == TextCoding::Gsm7) {
-        parts = Gsm7Parts(*septets, options.concatReference);
+        parts = Gsm7Parts(*septets, layout);
     } else if (coding == TextCoding::Ucs2) {
         dcs = 0x08;
-        parts = Ucs2Parts(ToUtf16(text), options.concatReference);
+        parts = Ucs2Parts(ToUtf16(text), layout);
     } else {
         dcs = 0x04;
-        parts = EightBitParts(Bytes(message.textUtf8.begin(), message.textUtf8.end()),
-                              options.concatReference);
+        parts = EightBitParts(Bytes(message.textUtf8.begin(), message.textUtf8.end()), layout);
     }
     if (parts.empty()) {
         parts.push_back(Part{});  // an empty message is still one message

@@ -14,13 +14,17 @@
 namespace tidewire::sim {
 
 struct DeliverOptions {
-    std::uint8_t concatReference = 0;  // used only when the text needs several parts
+    // Used only when the text needs several parts: 0 to 255, or to 65535 with a 16-bit
+    // reference (information element 08 instead of 00, one octet more in every part's header).
+    std::uint16_t concatReference = 0;
+    bool sixteenBitReference = false;
     bool moreMessagesWaiting = false;  // TP-MMS clear: the service centre holds more
 };
 
 // One PDU per part, as hex with the service-centre part in front. Throws std::invalid_argument
 // for a sender that is not a number (or a name of at most 11 GSM characters), a text that the
-// forced coding cannot carry, or a text that would need more than 255 parts.
+// forced coding cannot carry, a text that would need more than 255 parts, or a reference
+// wider than its element.
 std::vector<std::string> BuildDeliverPdus(const IncomingMessage& message,
                                           const DeliverOptions& options = {});
 

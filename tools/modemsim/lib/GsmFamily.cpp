@@ -1,9 +1,13 @@
 #include "GsmFamily.h"
 
+#include <chrono>
+#include <iterator>
+
 #include "DeliverPdu.h"
 #include "GsmAlphabet.h"
 #include "HexText.h"
 #include "SharedCommands.h"
+#include "StatusReportPdu.h"
 #include "SubmitPdu.h"
 #include "Utf8.h"
 
@@ -16,6 +20,8 @@ namespace {
 constexpr const char* kModel = "TW-G900 GSM/GPRS Module";
 
 constexpr int kLongestTpdu = 164;
+// TP-SRR in an SMS-SUBMIT's first octet, and so in AT+CSMP's <fo>.
+constexpr int kStatusReportRequest = 0x20;
 constexpr std::size_t kLongestTextSeptets = 160;
 constexpr std::size_t kLongestUcs2Characters = 70;
 
@@ -44,8 +50,20 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+// A status report in text mode, as +CDS, +CMGL and +CMGR show it after their own fields:
+// <fo>,<mr>,"<ra>",<tora>,"<scts>","<dt>",<st>.
+std::string StatusReportTextFields(const ModemState& state, const StatusReportFields& report) {
+    return std::to_string(report.firstOctet) + "," + std::to_string(report.messageReference) + "," +
+           Quoted(EncodeTeText(report.recipient.number, state.charset)) + "," +
+           std::to_string(report.recipient.type) + "," +
+           Quoted(FormatTextModeTimestamp(report.serviceCentreTime)) + "," +
+           Quoted(FormatTextModeTimestamp(report.dischargeTime)) + "," +
+           std::to_string(report.status);
+}
+
 // Lines for one stored message in text mode: the header and the data. Data that is not plain
-// 7-bit text (8-bit, UCS-2, or anything behind a user-data header) is shown as hex octets.
+// 7-bit text (8-bit, UCS-2, or anything behind a user-data header) is shown as hex octets. A
+// status report is one header line with its fields and no data.
 std::vector<std::string> TextModeLines(const ModemState& state, const StoredMessage& message,
                                        bool listing) {
     const auto fields = DecodeDeliverPdu(message.pduHex);
@@ -53,6 +71,9 @@ std::vector<std::string> TextModeLines(const ModemState& state, const StoredMess
     std::string header =
         listing ? "+CMGL: " + std::to_string(message.index) + "," + status : "+CMGR: " + status;
     if (!fields) {
+        if (const auto report = DecodeStatusReportPdu(message.pduHex)) {
+            return {header + "," + StatusReportTextFields(state, *report)};
+        }
         return {header + ",\"\",,\"\"", ""};
     }
     header += "," + Quoted(EncodeTeText(fields->sender.number, state.charset)) + ",," +
@@ -80,8 +101,10 @@ std::vector<std::string> TextModeLines(const ModemState& state, const StoredMess
     return {header, data};
 }
 
-std::vector<std::string> PduModeLines(const StoredMessage& message, bool listing) {
-    const auto bytes = HexToBytes(message.pduHex);
+// The <length> of PDU-mode listings and indications: the octets after the service-centre part
+// (all of them when that part claims more than there is).
+int TpduLength(const std::string& pduHex) {
+    const auto bytes = HexToBytes(pduHex);
     int length = 0;
     if (bytes && !bytes->empty()) {
         const int serviceCentreOctets = (*bytes)[0] + 1;
@@ -90,6 +113,11 @@ std::vector<std::string> PduModeLines(const StoredMessage& message, bool listing
             length = static_cast<int>(bytes->size());
         }
     }
+    return length;
+}
+
+std::vector<std::string> PduModeLines(const StoredMessage& message, bool listing) {
+    const int length = TpduLength(message.pduHex);
     const std::string status = std::to_string(static_cast<int>(message.status));
     const std::string header = listing ? "+CMGL: " + std::to_string(message.index) + "," + status +
                                              ",," + std::to_string(length)
@@ -452,25 +480,38 @@ CommandResult MessageService(ModemState&, const AtCommand& command) {
     return CommandResult::Error();
 }
 
-// Text-mode parameters are accepted and read back, but text-mode messages always go out in the
-// 7-bit alphabet or, when the text needs it, UCS-2.
-CommandResult TextModeParameters(ModemState&, const AtCommand& command) {
+// Text-mode parameters are kept and read back; of them only <fo> changes what is sent (its
+// status-report request). Text-mode messages always go out in the 7-bit alphabet or, when the
+// text needs it, UCS-2.
+CommandResult TextModeParameters(ModemState& state, const AtCommand& command) {
     switch (command.form) {
-        case CommandForm::Read:
-            return CommandResult::Ok({"+CSMP: 17,167,0,0"});
+        case CommandForm::Read: {
+            std::string line = "+CSMP: ";
+            for (std::size_t i = 0; i < state.textModeParameters.size(); ++i) {
+                line += (i ? "," : "") + std::to_string(state.textModeParameters[i]);
+            }
+            return CommandResult::Ok({line});
+        }
         case CommandForm::Test:
             return CommandResult::Ok();
         case CommandForm::Set: {
             const auto parameters = SplitParameters(command.arguments);
-            if (!parameters || parameters->size() > 4) {
+            if (!parameters || parameters->size() > state.textModeParameters.size()) {
                 return CommandResult::Cms(cms::kInvalidTextParameter);
             }
-            for (const Parameter& p : *parameters) {
+            std::array<int, 4> values = state.textModeParameters;
+            for (std::size_t i = 0; i < parameters->size(); ++i) {
+                const Parameter& p = (*parameters)[i];
+                if (p.text.empty()) {
+                    continue;  // an omitted parameter keeps its value
+                }
                 const auto value = ParseInt(p.text);
-                if (!p.text.empty() && (!value || *value < 0 || *value > 255)) {
+                if (!value || *value < 0 || *value > 255) {
                     return CommandResult::Cms(cms::kInvalidTextParameter);
                 }
+                values[i] = *value;
             }
+            state.textModeParameters = values;
             return CommandResult::Ok();
         }
         case CommandForm::Execute:
@@ -482,6 +523,26 @@ CommandResult TextModeParameters(ModemState&, const AtCommand& command) {
 int NextMessageReference(ModemState& state) {
     state.nextMessageReference = (state.nextMessageReference + 1) % 256;
     return state.nextMessageReference;
+}
+
+// The network's answer to a status-report request, due after the delay the controller set.
+// The report names the message by the reference the module gave it in +CMGS, and the
+// recipient as the host addressed it.
+void ScheduleStatusReport(ModemState& state, const SentMessage& sent, const Address& recipient,
+                          const std::string& serviceCentre) {
+    PendingStatusReport report;
+    report.due = std::chrono::steady_clock::now() + state.statusReportDelay;
+    report.fields.serviceCentre = serviceCentre.empty() ? state.serviceCentre : serviceCentre;
+    report.fields.messageReference = sent.messageReference;
+    report.fields.recipient = recipient;
+    report.fields.serviceCentreTime = CurrentLocalTimestamp();
+    report.fields.status = state.statusReportOutcome;
+    // Later than every report already waiting with the same or an earlier due time.
+    auto position = state.pendingReports.end();
+    while (position != state.pendingReports.begin() && std::prev(position)->due > report.due) {
+        --position;
+    }
+    state.pendingReports.insert(position, report);
 }
 
 }  // namespace
@@ -537,7 +598,11 @@ CommandResult GsmFamily::FinishPduMessage(ModemState& state, const TextEntry& en
     sent.pduMode = true;
     sent.concat = parse.fields->userData.concat;
     sent.messageReference = NextMessageReference(state);
+    sent.statusReportRequested = (parse.fields->firstOctet & kStatusReportRequest) != 0;
     state.sent.push_back(sent);
+    if (sent.statusReportRequested) {
+        ScheduleStatusReport(state, sent, parse.fields->destination, parse.fields->serviceCentre);
+    }
     return CommandResult::Ok({"+CMGS: " + std::to_string(sent.messageReference)});
 }
 
@@ -559,7 +624,13 @@ CommandResult GsmFamily::FinishTextMessage(ModemState& state, const TextEntry& e
     sent.textUtf8 = *text;
     sent.pduMode = false;
     sent.messageReference = NextMessageReference(state);
+    sent.statusReportRequested = (state.textModeParameters[0] & kStatusReportRequest) != 0;
     state.sent.push_back(sent);
+    if (sent.statusReportRequested) {
+        const Address recipient{entry.destination,
+                                static_cast<std::uint8_t>(TypeOfNumber(entry.destination))};
+        ScheduleStatusReport(state, sent, recipient, "");
+    }
     return CommandResult::Ok({"+CMGS: " + std::to_string(sent.messageReference)});
 }
 
@@ -570,6 +641,40 @@ std::string GsmFamily::NewMessageIndication(const ModemState& state, int index) 
         return "";
     }
     return "\r\n+CMTI: " + Quoted(state.storages[2]) + "," + std::to_string(index) + "\r\n";
+}
+
+InjectResult GsmFamily::DeliverStatusReport(ModemState& state, const std::string& pduHex) const {
+    InjectResult result;
+    // AT+CNMI's <ds>: 1 hands the report to the host at once, unstored; 2 stores it and says
+    // where; 0 stores it without a word, to be found by listing the store.
+    const int routing = state.newMessageIndication[3];
+    if (routing == 1) {
+        std::string indication;
+        if (InPduMode(state)) {
+            indication = "+CDS: " + std::to_string(TpduLength(pduHex)) + "\r\n" + pduHex;
+        } else if (const auto report = DecodeStatusReportPdu(pduHex)) {
+            indication = "+CDS: " + StatusReportTextFields(state, *report);
+        } else {
+            result.error = "not a well-formed SMS-STATUS-REPORT";
+            return result;
+        }
+        state.unsolicited += "\r\n" + indication + "\r\n";
+        result.stored = true;
+        result.routedToHost = true;
+        return result;
+    }
+    const auto indexes = state.store.AddAll({pduHex}, MessageStatus::ReceivedUnread);
+    if (!indexes) {
+        result.error = state.store.FullText(1);
+        return result;
+    }
+    result.stored = true;
+    result.indexes = *indexes;
+    if (routing == 2) {
+        state.unsolicited += "\r\n+CDSI: " + Quoted(state.storages[2]) + "," +
+                             std::to_string(indexes->front()) + "\r\n";
+    }
+    return result;
 }
 
 }  // namespace tidewire::sim

@@ -12,6 +12,7 @@ class GsmFamily : public ModemFamily {
     CommandResult FinishEntry(ModemState& state, const TextEntry& entry,
                               std::string_view body) const override;
     std::string NewMessageIndication(const ModemState& state, int index) const override;
+    InjectResult DeliverStatusReport(ModemState& state, const std::string& pduHex) const override;
 
   private:
     static CommandResult FinishPduMessage(ModemState& state, const TextEntry& entry,

@@ -116,4 +116,9 @@ std::vector<int> MessageStore::Indexes() const {
     return indexes;
 }
 
+std::string MessageStore::FullText(int needed) const {
+    return "message store full (" + std::to_string(Count()) + " of " + std::to_string(capacity_) +
+           " used, " + std::to_string(needed) + " needed)";
+}
+
 }  // namespace tidewire::sim

@@ -39,6 +39,8 @@ class MessageStore {
     // In index order.
     const std::vector<StoredMessage>& Messages() const { return messages_; }
     std::vector<int> Indexes() const;
+    // Why `needed` more messages were refused, for the controller.
+    std::string FullText(int needed) const;
 
     // The message that has waited longest, counted from its delivery (not its slot, which a
     // new message may reuse); with a status, the oldest of that status. Null when none.

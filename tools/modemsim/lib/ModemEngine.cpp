@@ -4,6 +4,7 @@
 
 #include "DeliverPdu.h"
 #include "HexText.h"
+#include "StatusReportPdu.h"
 
 namespace tidewire::sim {
 
@@ -21,6 +22,7 @@ constexpr std::size_t kLongestLine = 2048;
 constexpr std::size_t kLongestBody = 2048;
 
 constexpr const char* kPrompt = "\r\n> ";
+constexpr const char* kNoSimText = "no SIM card: the module receives nothing";
 
 // A demo left running for days must not grow without end: past this many lines the oldest
 // tenth of the command log is dropped.
@@ -67,6 +69,8 @@ std::string ModemEngine::Feed(std::string_view bytesFromHost) {
         const std::lock_guard<std::mutex> lock(mutex_);
         const std::size_t sentBefore = state_.sent.size();
         const std::size_t loggedBefore = state_.commandLog.size();
+        // A report due by now reaches the module before the host's next command does.
+        ReleaseDueReportsLocked();
         for (const char byte : bytesFromHost) {
             out += FeedByte(byte);
         }
@@ -283,6 +287,7 @@ std::string ModemEngine::TakeUnsolicited() {
     std::string out;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
+        ReleaseDueReportsLocked();
         if (state_.faults.silent) {
             state_.unsolicited.clear();
             return "";
@@ -296,6 +301,45 @@ std::string ModemEngine::TakeUnsolicited() {
     }
     Observe(TrafficDirection::ModemToHost, out);
     return out;
+}
+
+std::optional<std::chrono::milliseconds> ModemEngine::TimeToNextStatusReport() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.pendingReports.empty() || state_.pendingReports.front().held) {
+        return std::nullopt;
+    }
+    // Rounded up: a transport that wakes at this time finds the report due, never just short.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        state_.pendingReports.front().due - std::chrono::steady_clock::now());
+    return left.count() > 0 ? left : std::chrono::milliseconds(0);
+}
+
+void ModemEngine::ReleaseDueReportsLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    auto& pending = state_.pendingReports;
+    // In order: a report that cannot be taken holds back the ones behind it, as the service
+    // centre keeps trying the first.
+    while (!pending.empty() && pending.front().due <= now) {
+        PendingStatusReport& report = pending.front();
+        report.held = true;
+        if (!state_.simPresent || state_.functionality != 1) {
+            return;  // out of the network: nothing arrives
+        }
+        report.fields.dischargeTime = CurrentLocalTimestamp();
+        std::string pdu;
+        try {
+            pdu = BuildStatusReportPdu(report.fields);
+        } catch (const std::invalid_argument&) {
+            // A service centre or recipient no PDU can carry (a --service-centre that is not
+            // a number): no network would have taken the message either.
+            pending.pop_front();
+            continue;
+        }
+        if (!family_->DeliverStatusReport(state_, pdu).stored) {
+            return;  // the store is full; the report waits for room
+        }
+        pending.pop_front();
+    }
 }
 
 void ModemEngine::SetUnsolicitedNotifier(std::function<void()> notifier) {
@@ -335,6 +379,58 @@ InjectResult ModemEngine::Inject(const IncomingMessage& message) {
     return result;
 }
 
+InjectResult ModemEngine::InjectParts(const IncomingMessage& message,
+                                      const PartSelection& selection) {
+    InjectResult result;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const int widest = selection.sixteenBitReference ? 0xFFFF : 0xFF;
+        const int reference = selection.reference.value_or(state_.nextConcatReference);
+        if (reference < 0 || reference > widest) {
+            result.error = "a concatenation reference is 0 to " + std::to_string(widest) +
+                           (selection.sixteenBitReference ? " (16 bits)" : " (8 bits)");
+            return result;
+        }
+        DeliverOptions options;
+        options.concatReference = static_cast<std::uint16_t>(reference);
+        options.sixteenBitReference = selection.sixteenBitReference;
+        std::vector<std::string> parts;
+        try {
+            parts = family_->BuildDelivery(message, options);
+        } catch (const std::invalid_argument& error) {
+            result.error = error.what();
+            return result;
+        }
+        if (parts.size() < 2) {
+            result.error = "the text fits one message: it has no parts to choose from";
+            return result;
+        }
+        if (selection.order.empty()) {
+            result.error = "no part chosen";
+            return result;
+        }
+        std::vector<std::string> chosen;
+        for (const int part : selection.order) {
+            if (part < 1 || part > static_cast<int>(parts.size())) {
+                result.error = "the text has " + std::to_string(parts.size()) +
+                               " parts, not a part " + std::to_string(part);
+                return result;
+            }
+            chosen.push_back(parts[static_cast<std::size_t>(part - 1)]);
+        }
+        if (!selection.reference) {
+            state_.nextConcatReference = (state_.nextConcatReference + 1) % 256;
+        }
+        result = StoreLocked(chosen);
+        result.concatReference = reference;
+        result.partCount = static_cast<int>(parts.size());
+    }
+    if (result.stored) {
+        Notify();
+    }
+    return result;
+}
+
 InjectResult ModemEngine::InjectPdu(std::string_view hex, bool requireDeliver) {
     std::string cleaned;
     for (const char c : hex) {
@@ -348,18 +444,27 @@ InjectResult ModemEngine::InjectPdu(std::string_view hex, bool requireDeliver) {
         result.error = "not hex text of whole octets";
         return result;
     }
-    if (requireDeliver && !DecodeDeliverPdu(cleaned)) {
-        result.error = "not a well-formed SMS-DELIVER with its service-centre part";
+    const bool deliver = requireDeliver && DecodeDeliverPdu(cleaned).has_value();
+    const bool statusReport = requireDeliver && !deliver && DecodeStatusReportPdu(cleaned);
+    if (requireDeliver && !deliver && !statusReport) {
+        result.error =
+            "not a well-formed SMS-DELIVER or SMS-STATUS-REPORT with its service-centre part";
         return result;
     }
-    const std::string refusal = family_->RefusePdu(cleaned, requireDeliver);
+    const std::string refusal = family_->RefusePdu(cleaned, deliver);
     if (!refusal.empty()) {
         result.error = refusal;
         return result;
     }
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        result = StoreLocked({cleaned});
+        if (!statusReport) {
+            result = StoreLocked({cleaned});
+        } else if (state_.simPresent) {
+            result = family_->DeliverStatusReport(state_, cleaned);
+        } else {
+            result.error = kNoSimText;
+        }
     }
     if (result.stored) {
         Notify();
@@ -370,7 +475,7 @@ InjectResult ModemEngine::InjectPdu(std::string_view hex, bool requireDeliver) {
 InjectResult ModemEngine::StoreLocked(const std::vector<std::string>& pdus) {
     InjectResult result;
     if (!state_.simPresent) {
-        result.error = "no SIM card: the module receives nothing";
+        result.error = kNoSimText;
         return result;
     }
     auto indexes = state_.store.AddAll(pdus, MessageStatus::ReceivedUnread);
@@ -379,9 +484,7 @@ InjectResult ModemEngine::StoreLocked(const std::vector<std::string>& pdus) {
         indexes = state_.store.AddAll(pdus, MessageStatus::ReceivedUnread);
     }
     if (!indexes) {
-        result.error = "message store full (" + std::to_string(state_.store.Count()) + " of " +
-                       std::to_string(state_.store.Capacity()) + " used, " +
-                       std::to_string(pdus.size()) + " needed)";
+        result.error = state_.store.FullText(static_cast<int>(pdus.size()));
         return result;
     }
     result.stored = true;
@@ -429,10 +532,13 @@ int ModemEngine::StoreCount() const {
 }
 
 void ModemEngine::ClearStore() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    for (const int index : state_.store.Indexes()) {
-        state_.store.Remove(index);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const int index : state_.store.Indexes()) {
+            state_.store.Remove(index);
+        }
     }
+    Notify();  // a status report waiting for room may now be taken
 }
 
 std::vector<std::string> ModemEngine::CommandLog() const {
@@ -533,13 +639,26 @@ void ModemEngine::SetReplyDelay(std::chrono::milliseconds delay) {
 }
 
 void ModemEngine::SetSimPresent(bool present) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    state_.simPresent = present;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        state_.simPresent = present;
+    }
+    Notify();  // a status report held while the card was out may now arrive
 }
 
 void ModemEngine::SetServiceCentre(std::string number) {
     const std::lock_guard<std::mutex> lock(mutex_);
     state_.serviceCentre = std::move(number);
+}
+
+void ModemEngine::SetStatusReportDelay(std::chrono::milliseconds delay) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    state_.statusReportDelay = delay.count() < 0 ? std::chrono::milliseconds(0) : delay;
+}
+
+void ModemEngine::SetStatusReportOutcome(std::uint8_t tpStatus) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    state_.statusReportOutcome = tpStatus;
 }
 
 void ModemEngine::SetTrafficObserver(TrafficObserver observer) {

@@ -5,9 +5,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,10 @@ class ModemEngine {
     // Indications (such as +CMTI) waiting for the line to be idle; "" while the host is in the
     // middle of a command line or a message body.
     std::string TakeUnsolicited();
+    // How long until the next status report falls due: zero when one is due now, nothing when
+    // none waits on a timer. Due reports reach the module at its next Feed or TakeUnsolicited,
+    // so a transport looks at TakeUnsolicited again after this long (PtyModem does).
+    std::optional<std::chrono::milliseconds> TimeToNextStatusReport() const;
     // Called, without the engine's lock held, when an indication starts waiting.
     void SetUnsolicitedNotifier(std::function<void()> notifier);
 
@@ -40,8 +46,14 @@ class ModemEngine {
 
     // --- Messages ---
     InjectResult Inject(const IncomingMessage& message);
-    // A PDU as a module lists it (service-centre part first). With requireDeliver off any hex
-    // is stored as it is, to see how a host copes with a damaged or foreign PDU.
+    // Chosen parts of a long text, each delivered on its own in the order given (indexes in
+    // that order). Refuses a text that fits one message, a part the text does not have and a
+    // reference wider than its element; stores every chosen part or none.
+    InjectResult InjectParts(const IncomingMessage& message, const PartSelection& selection);
+    // A PDU as a module lists it (service-centre part first): an SMS-DELIVER is stored; an
+    // SMS-STATUS-REPORT is stored or indicated as the network's status reports are (AT+CNMI's
+    // <ds>). With requireDeliver off any hex is stored as it is, to see how a host copes with a
+    // damaged or foreign PDU.
     InjectResult InjectPdu(std::string_view hex, bool requireDeliver = true);
     std::vector<SentMessage> SentMessages() const;
     // True once at least `count` messages have been sent, false at the timeout.
@@ -77,6 +89,10 @@ class ModemEngine {
     void SetReplyDelay(std::chrono::milliseconds delay);
     void SetSimPresent(bool present);
     void SetServiceCentre(std::string number);
+    // What the network does with the next sends that ask for a status report: answer this
+    // long after the send, with this TP-Status (0x00 delivered, 0x41 failed, 0x46 expired, ...).
+    void SetStatusReportDelay(std::chrono::milliseconds delay);
+    void SetStatusReportOutcome(std::uint8_t tpStatus);
 
     void SetTrafficObserver(TrafficObserver observer);
 
@@ -89,6 +105,7 @@ class ModemEngine {
     std::string Reply(const std::string& text) const;
     std::string FormatResult(const CommandResult& result) const;
     InjectResult StoreLocked(const std::vector<std::string>& pdus);
+    void ReleaseDueReportsLocked();
     bool EchoOn() const;
     void Observe(TrafficDirection direction, std::string_view bytes) const;
     void Notify();

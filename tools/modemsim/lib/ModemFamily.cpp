@@ -176,6 +176,12 @@ std::string ModemFamily::RefusePdu(std::string_view, bool) const {
 
 void ModemFamily::MakeRoom(ModemState&, int) const {}
 
+InjectResult ModemFamily::DeliverStatusReport(ModemState&, const std::string&) const {
+    InjectResult result;
+    result.error = "this module takes no status reports";
+    return result;
+}
+
 std::unique_ptr<ModemFamily> MakeFamily(int code) {
     switch (code) {
         case 666:

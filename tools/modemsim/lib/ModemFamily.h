@@ -91,6 +91,10 @@ class ModemFamily {
     // Called when `needed` more messages do not fit the store; a module that recycles read
     // messages removes some here.
     virtual void MakeRoom(ModemState& state, int needed) const;
+    // Takes an SMS-STATUS-REPORT (hex, service-centre part first) from the network, which the
+    // caller has found the module in: stores it or indicates it, as the module's settings say.
+    // Modules without status reports refuse.
+    virtual InjectResult DeliverStatusReport(ModemState& state, const std::string& pduHex) const;
 
   protected:
     ModemFamily(int code, std::string modelText);

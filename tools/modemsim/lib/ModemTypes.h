@@ -67,6 +67,19 @@ struct SentMessage {
     bool pduMode = false;
     int messageReference = 0;          // the <mr> the module answered with
     std::optional<ConcatInfo> concat;  // PDU mode only, when a header carries it
+    // TP-SRR: the SUBMIT's first octet (PDU mode) or AT+CSMP's <fo> (text mode) asked for a
+    // status report, which the network then sends.
+    bool statusReportRequested = false;
+};
+
+// Which parts of a long text the network delivers, and in what order: each part number (from
+// 1) as its own delivery, so parts may come out of order, twice, or not at all.
+struct PartSelection {
+    std::vector<int> order;
+    bool sixteenBitReference = false;  // information element 08 instead of 00
+    // The module's running reference (the one every long delivery counts up) when absent;
+    // the same reference again delivers parts of an earlier message.
+    std::optional<int> reference;
 };
 
 // Message status in the store, numbered as in the PDU-mode listing.
@@ -81,8 +94,14 @@ struct StoredMessage {
 // Result of putting a message into the store: every part or none.
 struct InjectResult {
     bool stored = false;
-    std::vector<int> indexes;  // one per part, in part order
+    std::vector<int> indexes;  // one per part, in part order (in delivery order for parts)
     std::string error;         // why nothing was stored
+    // A status report that AT+CNMI routes to the host as a +CDS indication: taken, but not
+    // stored (indexes stays empty).
+    bool routedToHost = false;
+    // InjectParts only: the concatenation reference used and the number of parts of the text.
+    int concatReference = 0;
+    int partCount = 0;
 };
 
 enum class TrafficDirection { HostToModem, ModemToHost };

@@ -170,6 +170,23 @@ Bytes EncodeAddress(const std::string& number, bool alphanumeric) {
     return out;
 }
 
+Bytes EncodeAddress(const Address& address) {
+    if ((address.type & 0x70) == 0x50) {
+        Bytes out = EncodeAddress(address.number, true);
+        out[1] = address.type;
+        return out;
+    }
+    std::string digits;
+    SplitNumber(address.number, digits);
+    if (digits.size() > 20) {
+        throw std::invalid_argument("a telephone number has at most 20 digits: " + address.number);
+    }
+    const Bytes semiOctets = DigitsToSemiOctets(digits);
+    Bytes out{static_cast<std::uint8_t>(digits.size()), address.type};
+    out.insert(out.end(), semiOctets.begin(), semiOctets.end());
+    return out;
+}
+
 std::optional<Address> DecodeAddress(ByteReader& reader) {
     std::uint8_t length = 0;
     std::uint8_t type = 0;

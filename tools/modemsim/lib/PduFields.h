@@ -15,6 +15,9 @@ inline constexpr std::uint8_t kTypeInternational = 0x91;
 inline constexpr std::uint8_t kTypeUnknown = 0x81;
 inline constexpr std::uint8_t kTypeAlphanumeric = 0xD0;
 
+// TP-UDHI in the first octet of every kind of TPDU: the user data starts with a header.
+inline constexpr std::uint8_t kUserDataHeader = 0x40;
+
 // Walks a PDU's octets; every read is checked against the end, so a short PDU fails cleanly.
 class ByteReader {
   public:
@@ -38,6 +41,9 @@ struct Address {
 // A transfer-layer address (originator or destination): digit count, type, semi-octets.
 // Throws std::invalid_argument for characters a number cannot hold.
 Bytes EncodeAddress(const std::string& number, bool alphanumeric);
+// The same for an address read from a PDU: its type octet is kept as it came, so that a number
+// of a national or unusual type travels back unchanged. An empty number is allowed.
+Bytes EncodeAddress(const Address& address);
 std::optional<Address> DecodeAddress(ByteReader& reader);
 
 // The service-centre part in front of the TPDU: octet count, type, semi-octets; "00" for none.

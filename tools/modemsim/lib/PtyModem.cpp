@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <limits>
 #include <system_error>
 
 namespace tidewire::sim {
@@ -251,7 +252,13 @@ void PtyModem::Run() {
     while (!stopRequested_) {
         pollfd fds[3] = {
             {master_, POLLIN, 0}, {wake_->ReadFd(), POLLIN, 0}, {hostCloses_, POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
+        // A status report falls due with nobody writing: wake for it, as the network would.
+        const auto untilReport = engine_.TimeToNextStatusReport();
+        const int timeout = untilReport
+                                ? static_cast<int>(std::min<std::chrono::milliseconds::rep>(
+                                      untilReport->count(), std::numeric_limits<int>::max()))
+                                : -1;
+        if (poll(fds, 3, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }

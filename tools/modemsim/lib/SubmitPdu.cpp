@@ -5,7 +5,6 @@ namespace tidewire::sim {
 namespace {
 
 constexpr std::uint8_t kMessageTypeSubmit = 0x01;
-constexpr std::uint8_t kUserDataHeader = 0x40;
 
 SubmitParse Refuse(std::string reason) {
     return SubmitParse{std::nullopt, std::move(reason)};
