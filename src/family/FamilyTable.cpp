@@ -17,8 +17,7 @@ struct FamilyList {
 
 // The families of each edition, in the order their model tokens are tried: "MODEL 100" and
 // "MODEL 199" before the bare "199" of type 870, and GSM, whose empty token claims every
-// module, last. The legacy
-// edition does not know type 870; its modules are served as GSM there.
+// module, last. The legacy edition does not know type 870; its modules are served as GSM there.
 FamilyList FamiliesOf(Edition edition) {
     static const ModuleFamily* const current[] = {&Family860(), &Family865(), &Family870(),
                                                   &GsmFamily()};

@@ -68,7 +68,7 @@ struct ModuleSession {
 struct SetUpResult {
     enum class Outcome { Ready, Stopped, Failed };
     Outcome outcome;
-    ErrorText failure;  // the text of a failed set-up
+    ErrorText failure;  // the text of a failed set-up; no meaning otherwise
 
     static SetUpResult Ready() { return {Outcome::Ready, ErrorText::InitPortFailed}; }
     static SetUpResult Stopped() { return {Outcome::Stopped, ErrorText::InitPortFailed}; }
@@ -125,8 +125,9 @@ struct SetUpStep {
     ErrorText failure;
 };
 
-// Runs the steps in order. A stop ends the set-up before each step but the first, and before
-// the first too when checkFirst.
+// Runs the steps in order. A stop (StopEndsSetUp) ends the set-up before each step but the
+// first, and before the first too when it is FirstStep::Checked. A step whose failure is
+// recorded leaves its text in the session's log; the set-up goes on.
 enum class FirstStep { Checked, Unchecked };
 SetUpResult RunSetUpSteps(ModuleSession& session, const SetUpStep* steps, size_t count,
                           FirstStep first);

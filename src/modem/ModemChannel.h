@@ -40,8 +40,8 @@ class ModemChannel {
     // answers, unsolicited lines) is purged first, so it cannot be read as part of this answer.
     void PurgeAndWrite(const char* text);
     void PurgeAndWrite(const uint8_t* bytes, size_t count);
-    // Writes without the purge, for a command sent while the answer to the one before is still
-    // wanted or no longer matters.
+    // Writes without purging first: for a command that follows an answer read to its end, or
+    // one whose own answer the next command's purge may take.
     void Write(const char* text);
 
     // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
