@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/CSerialException.h"
 #include "platform/Platform.h"
@@ -49,58 +50,39 @@ void DeviceNameFor(const char* path, char* name, size_t capacity) {
     snprintf(name, capacity, "%s%s", addPrefix ? "\\\\.\\" : "", given);
 }
 
+// The value table gives key, or null when it gives none (Unchanged: the driver's value stays).
+template <class Key, class Value, size_t N>
+const Value* ValueOf(const std::pair<Key, Value> (&table)[N], Key key) {
+    for (const auto& row : table) {
+        if (row.first == key) {
+            return &row.second;
+        }
+    }
+    return nullptr;
+}
+
+// Each hardware handshake watches one line for output (CTS or DSR) and drives one for input
+// (RTS or DTR); the line it does not drive keeps the mode the driver had (-1 below).
+struct Handshake {
+    BOOL ctsFlow;
+    BOOL dsrFlow;
+    int rtsControl;
+    int dtrControl;
+    BOOL xonXoff;
+};
+
 // The host's settings onto the state the driver reported. Unchanged leaves the driver's value;
 // the DSR line never gates reception, whatever the flow control.
 void ApplyLineSettings(const LineSettings& settings, DCB& dcb) {
-    dcb.BaudRate = settings.baud;
-    switch (settings.parity) {
-        case Parity::Even:
-            dcb.Parity = EVENPARITY;
-            break;
-        case Parity::Mark:
-            dcb.Parity = MARKPARITY;
-            break;
-        case Parity::None:
-            dcb.Parity = NOPARITY;
-            break;
-        case Parity::Odd:
-            dcb.Parity = ODDPARITY;
-            break;
-        case Parity::Space:
-            dcb.Parity = SPACEPARITY;
-            break;
-        case Parity::Unchanged:
-            break;
-    }
-    dcb.ByteSize = settings.dataBits;
-    switch (settings.stopBits) {
-        case StopBits::One:
-            dcb.StopBits = ONESTOPBIT;
-            break;
-        case StopBits::OneAndHalf:
-            dcb.StopBits = ONE5STOPBITS;
-            break;
-        case StopBits::Two:
-            dcb.StopBits = TWOSTOPBITS;
-            break;
-        case StopBits::Unchanged:
-            break;
-    }
-    dcb.fDsrSensitivity = FALSE;
-    // Each hardware handshake watches one line for output (CTS or DSR) and drives one for
-    // input (RTS or DTR); the line it does not drive keeps the mode the driver had (-1 below).
-    struct Handshake {
-        BOOL ctsFlow;
-        BOOL dsrFlow;
-        int rtsControl;
-        int dtrControl;
-        BOOL xonXoff;
-    };
-    struct Row {
-        FlowControl flowControl;
-        Handshake handshake;
-    };
-    static constexpr Row kHandshakes[] = {
+    static constexpr std::pair<Parity, BYTE> kParities[] = {{Parity::Even, EVENPARITY},
+                                                            {Parity::Mark, MARKPARITY},
+                                                            {Parity::None, NOPARITY},
+                                                            {Parity::Odd, ODDPARITY},
+                                                            {Parity::Space, SPACEPARITY}};
+    static constexpr std::pair<StopBits, BYTE> kStopBits[] = {{StopBits::One, ONESTOPBIT},
+                                                              {StopBits::OneAndHalf, ONE5STOPBITS},
+                                                              {StopBits::Two, TWOSTOPBITS}};
+    static constexpr std::pair<FlowControl, Handshake> kHandshakes[] = {
         {FlowControl::None, {FALSE, FALSE, -1, -1, FALSE}},
         {FlowControl::CtsRts, {TRUE, FALSE, RTS_CONTROL_HANDSHAKE, -1, FALSE}},
         {FlowControl::CtsDtr, {TRUE, FALSE, -1, DTR_CONTROL_HANDSHAKE, FALSE}},
@@ -108,17 +90,20 @@ void ApplyLineSettings(const LineSettings& settings, DCB& dcb) {
         {FlowControl::DsrDtr, {FALSE, TRUE, -1, DTR_CONTROL_HANDSHAKE, FALSE}},
         {FlowControl::XonXoff, {FALSE, FALSE, -1, -1, TRUE}},
     };
-    const Row* row = nullptr;
-    for (const Row& candidate : kHandshakes) {
-        if (candidate.flowControl == settings.flowControl) {
-            row = &candidate;
-            break;
-        }
+    dcb.BaudRate = settings.baud;
+    if (const BYTE* parity = ValueOf(kParities, settings.parity)) {
+        dcb.Parity = *parity;
     }
-    if (row == nullptr) {
-        return;  // Unchanged
+    dcb.ByteSize = settings.dataBits;
+    if (const BYTE* stopBits = ValueOf(kStopBits, settings.stopBits)) {
+        dcb.StopBits = *stopBits;
     }
-    const Handshake& handshake = row->handshake;
+    dcb.fDsrSensitivity = FALSE;
+    const Handshake* found = ValueOf(kHandshakes, settings.flowControl);
+    if (found == nullptr) {
+        return;
+    }
+    const Handshake& handshake = *found;
     dcb.fOutxCtsFlow = handshake.ctsFlow;
     dcb.fOutxDsrFlow = handshake.dsrFlow;
     if (handshake.rtsControl >= 0) {
