@@ -9,12 +9,14 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # CLI11 and nlohmann-json (header-only) are the command line's option parser and JSON writer.
-BUILD_PACKAGES := build-essential cmake libgtest-dev libcli11-dev nlohmann-json3-dev
+BUILD_PACKAGES := build-essential cmake libgtest-dev libcli11-dev nlohmann-json3-dev libsqlite3-dev \
+  libpq-dev
 # The install test builds C programs against the install (pkg-config) and the Python wheel
-# offline (setuptools and wheel from Debian) into a fresh virtual environment.
-# mypy checks the Python package's type hints.
+# offline (setuptools and wheel from Debian) into a fresh virtual environment; the gateway's
+# tests read their stores with sqlite3 and psql and start a PostgreSQL server; mypy checks the
+# Python package's type hints.
 TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv \
-  mypy
+  sqlite3 postgresql mypy
 BENCH_PACKAGES := pkg-config libgammu-dev libbenchmark-dev
 # Short runs: the machine is shared, and every budget is a ratio taken within one run.
 BENCH_ARGS ?= --benchmark_min_time=0.1

@@ -45,38 +45,45 @@ size_t ResidentBytes() {
                      : 0;
 }
 
-// Every wait of the service. Start-up waits on the host's thread; once the worker's thread is
-// named, its waits count its heap calls, paint the unused part of its stack when asked, and
-// later find the deepest byte the worker has written since.
+// Every wait of the service. Start-up waits on the host's thread; the first wait on another
+// thread names the worker's, whose waits then count its heap calls, paint the unused part of
+// its stack when asked, and later find the deepest byte the worker has written since.
 class WorkerProbe {
   public:
+    WorkerProbe() : host_(pthread_self()) {}
+
     void Sleep(uint32_t milliseconds) {
+        if (!named_.load() && !pthread_equal(pthread_self(), host_)) {
+            worker_ = pthread_self();
+            named_.store(true);
+        }
         if (named_.load() && pthread_equal(pthread_self(), worker_)) {
             // The probe's own heap calls (thread attributes, the tracer) are not the worker's.
             // They are read off the worker's own counter: the process's would also take in
             // whatever another thread (the host's, the simulated module's) allocated between
             // the two readings, and take it off the worker's count, below zero in a round
-            // where the worker itself made none.
+            // where the worker itself made none. The host hears of a paint or a scan only
+            // once its calls are set aside, or it could read the count half-corrected.
             const uint64_t before = tidewire::bench::WatchedThreadHeapCalls();
             if (!watching_) {
                 watching_ = true;
                 tidewire::bench::WatchThisThread();
             }
-            if (paintRequested_.exchange(false)) {
-                Paint();
-            }
-            if (scanRequested_.exchange(false)) {
-                Scan();
-            }
+            const bool painted = paintRequested_.exchange(false) && Paint();
+            const bool scanned = scanRequested_.exchange(false) && Scan();
             own_.fetch_add(tidewire::bench::WatchedThreadHeapCalls() - before);
+            if (painted) {
+                painted_.store(true);
+            }
+            if (scanned) {
+                scanned_.store(true);
+            }
         }
         const uint32_t divisor = divisor_.load();
         std::this_thread::sleep_for(std::chrono::microseconds(milliseconds * 1000 / divisor));
     }
-    void NameWorker(pthread_t worker) {
-        worker_ = worker;
-        named_.store(true);
-    }
+    bool Named() const { return named_.load(); }
+    pthread_t Worker() const { return worker_; }
     void RequestPaint() { paintRequested_.store(true); }
     bool Painted() const { return painted_.load(); }
     // Heap calls of the worker's thread, less the probe's own.
@@ -90,11 +97,11 @@ class WorkerProbe {
     size_t StackBytes() const { return stackSize_; }
 
   private:
-    void Paint() {
+    bool Paint() {
         pthread_attr_t attributes;
         void* low = nullptr;
         if (pthread_getattr_np(pthread_self(), &attributes) != 0) {
-            return;
+            return false;
         }
         pthread_attr_getstack(&attributes, &low, &stackSize_);
         pthread_attr_destroy(&attributes);
@@ -105,11 +112,11 @@ class WorkerProbe {
         if (to > from) {
             std::memset(reinterpret_cast<void*>(from), kPaint, to - from);
         }
-        painted_.store(true);
+        return true;
     }
-    void Scan() {
+    bool Scan() {
         if (low_ == nullptr) {
-            return;
+            return false;
         }
         const unsigned char* byte = low_ + kLowMargin;
         const unsigned char* const high = low_ + stackSize_;
@@ -117,10 +124,11 @@ class WorkerProbe {
             ++byte;
         }
         peak_.store(static_cast<size_t>(high - byte));
-        scanned_.store(true);
+        return true;
     }
 
     std::atomic<uint64_t> own_{0};
+    const pthread_t host_;
     std::atomic<bool> named_{false};
     pthread_t worker_{};
     bool watching_ = false;
@@ -205,8 +213,13 @@ void Footprint(benchmark::State& state) {
             modem.Stop();
             return;
         }
-        const pthread_t worker = service->workerThread.native_handle();
-        probe.NameWorker(worker);
+        if (!Eventually([&] { return probe.Named(); }, std::chrono::seconds(60))) {
+            state.SkipWithError("the worker never waited");
+            service->StopService();
+            modem.Stop();
+            return;
+        }
+        const pthread_t worker = probe.Worker();
         // Idle at the real cadence, once the module's set-up is behind.
         std::this_thread::sleep_for(std::chrono::seconds(3));
         const size_t residentIdle = ResidentBytes();

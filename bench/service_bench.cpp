@@ -71,6 +71,15 @@ class SleepGate {
     int parked_ = 0;
 };
 
+OutgoingMessage Record(int32_t id) {
+    OutgoingMessage message;
+    std::memset(&message, 0, sizeof message);
+    message.id = id;
+    std::snprintf(message.text, sizeof message.text, "%s", kText);
+    std::snprintf(message.number, sizeof message.number, "%s", kNumber);
+    return message;
+}
+
 // One service against the simulated GSM module on a pseudo-terminal, as a host runs it.
 struct Rig {
     Rig() : modem(engine), service(tidewire::Edition::Current) {}
@@ -87,12 +96,17 @@ struct Rig {
         service.StopService();
         modem.Stop();
     }
-    void ClearQueues() {
-        std::lock_guard<std::mutex> hold(service.queueLock);
-        service.outgoingQueue.clear();
-        service.reportQueue.clear();
-        service.resultMap.Reset();
-        service.nextId = 0;
+    void ClearQueues() { service.Queues().Reset(); }
+
+    // Queues one message and lets it finish at once, leaving its report and its outcome, as the
+    // worker does; the worker is parked meanwhile.
+    void FinishOne(int32_t id, bool sent) {
+        tidewire::MessageQueues& queues = service.Queues();
+        queues.Accept(Record(id));
+        OutgoingMessage oldest;
+        if (queues.PeekOutgoing(oldest)) {
+            queues.Finish(oldest, sent);
+        }
     }
 
     tidewire::sim::ModemEngine engine;
@@ -102,15 +116,6 @@ struct Rig {
 };
 
 Rig* rig = nullptr;
-
-OutgoingMessage Record(int32_t id) {
-    OutgoingMessage message;
-    std::memset(&message, 0, sizeof message);
-    message.id = id;
-    std::snprintf(message.text, sizeof message.text, "%s", kText);
-    std::snprintf(message.number, sizeof message.number, "%s", kNumber);
-    return message;
-}
 
 // --- Host calls while the worker is parked or busy ---------------------------------------------
 
@@ -180,10 +185,7 @@ void HostCall(benchmark::State& state, Call call, Worker worker) {
     state.counters["modem_cmds"] = static_cast<double>(commandsDuring);
     // The sends measured here must not pile up for the next phase.
     if (call == Call::Send) {
-        std::lock_guard<std::mutex> hold(rig->service.queueLock);
-        while (rig->service.outgoingQueue.size() > 1) {
-            rig->service.outgoingQueue.pop_back();
-        }
+        rig->service.Queues().DropNewestOutgoing(1);
     }
 }
 
@@ -203,12 +205,7 @@ void EnqueueAtDepth(benchmark::State& state) {
         benchmark::DoNotOptimize(rig->service.SendMessage(kText, kNumber));
         if (++sinceTrim == kTrimEvery) {
             state.PauseTiming();
-            {
-                std::lock_guard<std::mutex> hold(rig->service.queueLock);
-                while (rig->service.outgoingQueue.size() > depth) {
-                    rig->service.outgoingQueue.pop_back();
-                }
-            }
+            rig->service.Queues().DropNewestOutgoing(depth);
             sinceTrim = 0;
             state.ResumeTiming();
         }
@@ -220,21 +217,19 @@ void ReportAtDepth(benchmark::State& state) {
     rig->gate.CloseAndWait();
     rig->ClearQueues();
     const auto depth = static_cast<size_t>(state.range(0));
-    const auto refill = [depth] {
-        std::lock_guard<std::mutex> hold(rig->service.queueLock);
-        while (rig->service.reportQueue.size() < depth + kTrimEvery) {
-            rig->service.reportQueue.push_back(
-                Record(static_cast<int32_t>(rig->service.reportQueue.size())));
+    const auto refill = [](size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            rig->FinishOne(static_cast<int32_t>(i), true);
         }
     };
-    refill();
+    refill(depth + kTrimEvery);
     char record[sizeof(OutgoingMessage)];
     int sinceRefill = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(rig->service.Report(record));
         if (++sinceRefill == kTrimEvery) {
             state.PauseTiming();
-            refill();
+            refill(kTrimEvery);
             sinceRefill = 0;
             state.ResumeTiming();
         }
@@ -246,13 +241,11 @@ void QueryAtDepth(benchmark::State& state) {
     rig->gate.CloseAndWait();
     rig->ClearQueues();
     const auto depth = static_cast<int32_t>(state.range(0));
-    {
-        std::lock_guard<std::mutex> hold(rig->service.queueLock);
-        for (int32_t id = 0; id < depth; ++id) {
-            rig->service.resultMap.Add(id);
-            rig->service.resultMap.Record(id, (id % 3) != 0);
-            rig->service.outgoingQueue.push_back(Record(depth + id));
-        }
+    for (int32_t id = 0; id < depth; ++id) {
+        rig->FinishOne(id, (id % 3) != 0);
+    }
+    for (int32_t id = 0; id < depth; ++id) {
+        rig->service.Queues().Accept(Record(depth + id));
     }
     // Ids spread over the whole table, so the depth's cache misses are paid; or, as a host
     // that polls what it has just sent does, only the latest 64.

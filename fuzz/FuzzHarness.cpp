@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "family/FamilyTable.h"
+
 namespace tidewire {
 namespace fuzz {
 
@@ -88,19 +90,33 @@ std::vector<std::string> ModemScript::Pieces(size_t n) const {
     return pieces;
 }
 
-ScriptedService::ScriptedService(int32_t family) {
-    auto made = ScriptedSerialDevice::Make();
-    modem = made.second;
-    service.port.SetDevice(std::move(made.first));
-    service.SetSleepFunction([](uint32_t) {});
-    service.port.OpenPath("/dev/scripted", LineSettings{});
-    service.running = true;
-    service.started = true;
-    service.moduleType = family;
+namespace {
+
+const ModuleFamily& FamilyOrTrap(int32_t code) {
+    const ModuleFamily* family = FamilyWithCode(code, Edition::Current);
+    Require(family != nullptr, "no such family");
+    return *family;
 }
 
-ScriptedService::~ScriptedService() {
-    service.running = false;
+}  // namespace
+
+ScriptedFamily::ScriptedFamily(int32_t family)
+    : session{channel, *this, *this, Edition::Current, {}}, family_(FamilyOrTrap(family)) {
+    auto made = ScriptedSerialDevice::Make();
+    modem = made.second;
+    channel.Port().SetDevice(std::move(made.first));
+    channel.SetSleepFunction([](uint32_t) {});
+    channel.Port().OpenPath("/dev/scripted", LineSettings{});
+}
+
+bool ScriptedFamily::TakeRecord(ReceivedMessage& record) {
+    std::memset(&record, 0xA5, sizeof record);
+    if (records_.empty()) {
+        return false;
+    }
+    std::memcpy(&record, &records_.front(), sizeof record);
+    records_.pop_front();
+    return true;
 }
 
 namespace {
@@ -120,11 +136,6 @@ void CheckRecord(const ReceivedMessage& record) {
     CheckField(record.sender, sizeof record.sender, "record sender not terminated and zero-padded");
     CheckField(record.timestamp, sizeof record.timestamp,
                "record timestamp not terminated and zero-padded");
-}
-
-bool TakeRecord(SmsService& service, ReceivedMessage& record) {
-    std::memset(&record, 0xA5, sizeof record);
-    return service.GetNextMessage(reinterpret_cast<char*>(&record)) == 1;
 }
 
 long IndexOfCommand(const std::string& written, const char* prefix) {

@@ -1,16 +1,19 @@
 // What the fuzz targets share: a check that stops the run at the first broken promise, the
 // fuzz input cut into the modem's replies and each reply into the pieces that arrive poll by
-// poll, and a service wired to a scripted line on which waiting takes no time.
+// poll, and a family's procedures on a scripted line on which waiting takes no time.
 #ifndef TIDEWIRE_FUZZ_FUZZHARNESS_H
 #define TIDEWIRE_FUZZ_FUZZHARNESS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "api/SmsService.h"
+#include "family/ModuleFamily.h"
+#include "modem/ModemChannel.h"
 #include "support/ScriptedSerialDevice.h"
 #include "tidewire_records.h"
 
@@ -53,25 +56,38 @@ class ModemScript {
     std::vector<std::string> replies_;
 };
 
-// A service of the given family on an open scripted line, started and running, whose waits
-// return at once.
-class ScriptedService {
+// The procedures of the given family on an open scripted line, as the running worker calls
+// them, whose waits return at once. The records they queue are kept in order.
+class ScriptedFamily : private Inbox, private ErrorLog {
   public:
-    explicit ScriptedService(int32_t family);
-    ~ScriptedService();
-    ScriptedService(const ScriptedService&) = delete;
-    ScriptedService& operator=(const ScriptedService&) = delete;
+    explicit ScriptedFamily(int32_t family);
+    ScriptedFamily(const ScriptedFamily&) = delete;
+    ScriptedFamily& operator=(const ScriptedFamily&) = delete;
 
-    SmsService service{Edition::Current};
+    SetUpResult SetUp() { return family_.SetUp(session); }
+    bool Send(TextKind kind, const char* text, char (&number)[32]) {
+        return family_.Send(session, kind, text, number);
+    }
+    bool Receive() { return family_.Receive(session); }
+    // Takes the oldest queued record; false when none is queued.
+    bool TakeRecord(ReceivedMessage& record);
+
+    std::atomic<bool> running{true};
+    ModemChannel channel{running};
+    ModuleSession session;
     ScriptedSerialDevice* modem = nullptr;
+
+  private:
+    void Take(const ReceivedMessage& record) override { records_.push_back(record); }
+    void Record(ErrorText) override {}
+
+    const ModuleFamily& family_;
+    std::deque<ReceivedMessage> records_;
 };
 
 // Every field of a record NUL-terminated within its width and zero after the NUL, as the
 // records promise the host.
 void CheckRecord(const ReceivedMessage& record);
-
-// Takes the next received record through the host's call; false when none is queued.
-bool TakeRecord(SmsService& service, ReceivedMessage& record);
 
 // The store index that a command such as "AT+CMGD=12\r" names; traps when the command is not
 // of that shape.

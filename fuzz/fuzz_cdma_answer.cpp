@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tidewire::fuzz::ModemScript script(data, size);
     // Option 0 picks the family.
     const bool type865 = script.Option(0);
-    tidewire::fuzz::ScriptedService scripted(type865 ? kModule865 : kModule860);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(type865 ? kModule865 : kModule860);
     ScriptedSerialDevice& modem = *scripted.modem;
 
     bool asked = false;
@@ -52,14 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         line.Arrive({"\r\nOK\r\n"});
     });
 
-    Require(service.ReceiveCdmaMessages(), "the read asked the worker to end while running");
+    Require(scripted.Receive(), "the read asked the worker to end while running");
     Require(drops <= 1, "more than one drop in one call");
     ReceivedMessage record;
-    if (tidewire::fuzz::TakeRecord(service, record)) {
+    if (scripted.TakeRecord(record)) {
         tidewire::fuzz::CheckRecord(record);
         Require(StampShaped(record.timestamp), "timestamp lost its shape");
         Require(type865 || drops == 1, "type 860 record queued without the drop");
-        Require(!tidewire::fuzz::TakeRecord(service, record), "two records from one answer");
+        Require(!scripted.TakeRecord(record), "two records from one answer");
     }
     return 0;
 }

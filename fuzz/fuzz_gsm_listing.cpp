@@ -67,8 +67,7 @@ bool IsListedAs(const std::vector<PduMessage>& candidates, const ReceivedMessage
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tidewire::fuzz::ModemScript script(data, size);
-    tidewire::fuzz::ScriptedService scripted(kModuleGsm);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(kModuleGsm);
     ScriptedSerialDevice& modem = *scripted.modem;
     const std::set<long> listed = tidewire::fuzz::ListedIndexes(script.Reply(0), "+CMGL:");
     const std::map<long, std::vector<PduMessage>> messages = ListedMessages(script.Reply(0));
@@ -86,12 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(listed.count(index) != 0, "deleted an index the listing did not show");
         Require(deleted.insert(index).second, "deleted an index twice");
         ReceivedMessage record;
-        Require(tidewire::fuzz::TakeRecord(service, record), "deleted without a queued record");
+        Require(scripted.TakeRecord(record), "deleted without a queued record");
         tidewire::fuzz::CheckRecord(record);
         const auto entry = messages.find(index);
         Require(entry != messages.end() && IsListedAs(entry->second, record),
                 "deleted an index other than the one of the record just queued");
-        Require(!tidewire::fuzz::TakeRecord(service, record), "two records for one delete");
+        Require(!scripted.TakeRecord(record), "two records for one delete");
         // Option 1: the delete answers come from the script (a module that fails them).
         if (script.Option(1)) {
             line.Arrive(script.Pieces(answers++));
@@ -100,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     });
 
-    Require(service.ReceiveGsmMessages(), "the walk asked the worker to end while running");
+    Require(scripted.Receive(), "the walk asked the worker to end while running");
     ReceivedMessage record;
-    Require(!tidewire::fuzz::TakeRecord(service, record), "a record queued without its delete");
+    Require(!scripted.TakeRecord(record), "a record queued without its delete");
     return 0;
 }

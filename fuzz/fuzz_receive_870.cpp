@@ -18,8 +18,7 @@ using tidewire::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tidewire::fuzz::ModemScript script(data, size);
-    tidewire::fuzz::ScriptedService scripted(kModule870);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(kModule870);
     ScriptedSerialDevice& modem = *scripted.modem;
     const std::set<long> listed = tidewire::fuzz::ListedIndexes(script.Reply(0), "+CMGL:");
 
@@ -45,14 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(index == lastRead, "deleted an index other than the one just read");
         Require(deleted.insert(index).second, "deleted an index twice");
         ReceivedMessage record;
-        Require(tidewire::fuzz::TakeRecord(service, record), "deleted without a queued record");
+        Require(scripted.TakeRecord(record), "deleted without a queued record");
         tidewire::fuzz::CheckRecord(record);
-        Require(!tidewire::fuzz::TakeRecord(service, record), "two records for one delete");
+        Require(!scripted.TakeRecord(record), "two records for one delete");
         line.Arrive({script.Option(1) ? "\r\nERROR\r\n" : "\r\nOK\r\n"});
     });
 
-    Require(service.Receive870Messages(), "the walk asked the worker to end while running");
+    Require(scripted.Receive(), "the walk asked the worker to end while running");
     ReceivedMessage record;
-    Require(!tidewire::fuzz::TakeRecord(service, record), "a record queued without its delete");
+    Require(!scripted.TakeRecord(record), "a record queued without its delete");
     return 0;
 }

@@ -30,13 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool upperCase = script.Option(0);
     const bool watchRunning = script.Option(1);
 
-    tidewire::fuzz::ScriptedService scripted(kModuleGsm);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(kModuleGsm);
     unsigned sleeps = 0;
-    service.SetSleepFunction([&](uint32_t) {
+    scripted.channel.SetSleepFunction([&](uint32_t) {
         ++sleeps;
         if (stopAtPoll != 0 && sleeps == stopAtPoll) {
-            service.running = false;
+            scripted.running = false;
         }
     });
     scripted.modem->Arrive(script.Pieces(0));
@@ -49,25 +48,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 0:
                 return FinalResult(r);
             case 1:
-                return HasOkLine(r, 0) ? 1 : (HasErrorLine(r, 0) ? 2 : 0);
+                return HasOkLine(r, 0) ? Verdict::Accepted
+                                       : (HasErrorLine(r, 0) ? Verdict::Refused : Verdict::Pending);
             case 2:
-                return r.Full() ? 3 : 0;
+                return r.Full() ? Verdict::BufferFull : Verdict::Pending;
             default:
-                return 0;
+                return Verdict::Pending;
         }
     };
-    const int verdict =
-        service.ReplyPoll(reply, PollPlan{300, limit, upperCase, watchRunning}, test);
+    const PollPlan plan{300, limit, upperCase ? Letters::Upper : Letters::Kept,
+                        watchRunning ? OnStop::End : OnStop::RunOn};
+    const Verdict verdict = scripted.channel.ReplyPoll(reply, plan, test);
 
     Require(sleeps <= static_cast<unsigned>(limit) + 2, "more than limit + 2 polls");
     const size_t reads = scripted.modem->ReadCount();
     Require(reads <= sleeps, "a read without its wait");
-    if (verdict == SmsService::kPollStopped) {
+    if (verdict == Verdict::Stopped) {
         Require(watchRunning && stopAtPoll != 0 && sleeps == stopAtPoll,
                 "stopped without the running flag cleared");
-    } else if (verdict == SmsService::kPollLimit) {
+    } else if (verdict == Verdict::TimedOut) {
         Require(sleeps == static_cast<unsigned>(limit) + 2, "gave up before the limit");
-        Require(test(reply) == 0, "gave up on a reply the test accepts");
+        Require(test(reply) == Verdict::Pending, "gave up on a reply the test accepts");
     } else {
         Require(verdict == test(reply), "verdict is not the test's on the reply kept");
     }

@@ -55,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "appended reply length or terminator");
     const size_t from = data[0] % (reply.Length() + 1);
 
-    const int final = FinalResult(reply);
-    Require(final == 0 || final == kFinalOk || final == kFinalError, "FinalResult value");
-    if (final == kFinalOk) {
+    const Verdict final = FinalResult(reply);
+    Require(final == Verdict::Pending || final == Verdict::Accepted || final == Verdict::Refused,
+            "FinalResult value");
+    if (final == Verdict::Accepted) {
         Require(HasOkLine(reply, 0), "final OK but no OK line");
     }
-    if (final == kFinalError) {
+    if (final == Verdict::Refused) {
         Require(HasErrorLine(reply, 0), "final error but no error line");
     }
     // A search from a line's beginning finds nothing that a search from the start would miss.

@@ -17,20 +17,20 @@ using tidewire::fuzz::Require;
 
 struct Procedure {
     int32_t family;
-    bool (SmsService::*send)(const char*, char (&)[32]);
+    TextKind kind;
     const char* text;
     const char* confirmation;
 };
 
 const Procedure kProcedures[] = {
-    {kModuleGsm, &SmsService::SendGsmText, "Look: OK\r\nERROR, no error", "+CMGS:"},
-    {kModuleGsm, &SmsService::SendGsmPdu, "\xE4\xBD\xA0\xE5\xA5\xBD OK", "+CMGS:"},
-    {kModule870, &SmsService::Send870Ascii, "+CMGS: 1\r\nOK", "+CMGS:"},
-    {kModule870, &SmsService::Send870Unicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "+CMGS:"},
-    {kModule860, &SmsService::SendCdmaAscii, "$SMSMOACK? no", "$SMSMOACK"},
-    {kModule865, &SmsService::SendCdmaAscii, "$006 is not an answer", "$006"},
-    {kModule860, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$SMSMOACK"},
-    {kModule865, &SmsService::SendCdmaUnicode, "\xE4\xBD\xA0\xE5\xA5\xBD", "$006"},
+    {kModuleGsm, TextKind::SingleByte, "Look: OK\r\nERROR, no error", "+CMGS:"},
+    {kModuleGsm, TextKind::MultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD OK", "+CMGS:"},
+    {kModule870, TextKind::SingleByte, "+CMGS: 1\r\nOK", "+CMGS:"},
+    {kModule870, TextKind::MultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "+CMGS:"},
+    {kModule860, TextKind::SingleByte, "$SMSMOACK? no", "$SMSMOACK"},
+    {kModule865, TextKind::SingleByte, "$006 is not an answer", "$006"},
+    {kModule860, TextKind::MultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "$SMSMOACK"},
+    {kModule865, TextKind::MultiByte, "\xE4\xBD\xA0\xE5\xA5\xBD", "$006"},
 };
 
 }  // namespace
@@ -40,9 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Procedure& procedure =
         kProcedures[(script.Option(0) ? 1 : 0) + (script.Option(1) ? 2 : 0) +
                     (script.Option(2) ? 4 : 0)];
-    tidewire::fuzz::ScriptedService scripted(procedure.family);
-    SmsService& service = scripted.service;
-    std::strcpy(service.serviceCentre, "+8613800100500");
+    tidewire::fuzz::ScriptedFamily scripted(procedure.family);
+    std::strcpy(scripted.session.serviceCentre, "+8613800100500");
 
     // Every written block is answered by the next reply of the script; the last one answered
     // belongs to the block that carried the message.
@@ -55,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     char number[32] = {};
     std::strcpy(number, "13800138000");
-    const bool sent = (service.*procedure.send)(procedure.text, number);
+    const bool sent = scripted.Send(procedure.kind, procedure.text, number);
     Require(std::memchr(number, '\0', sizeof number) != nullptr, "number not terminated");
     if (sent) {
         // The text echoed back holds the token too; when the answer opens with that echo, the

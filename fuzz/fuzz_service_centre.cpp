@@ -1,10 +1,12 @@
-// The service-centre query on any "AT+CSCA?" answer: the stored field stays terminated and
-// zero-padded within its 20 bytes, and it is either left as it was or replaced by a number ("+"
-// and at most 18 digits, 19 characters at most) that the answer holds.
+// The service-centre query of a GSM set-up on any "AT+CSCA?" answer: the stored field stays
+// terminated and zero-padded within its 20 bytes, it is either left as it was or replaced by a
+// number ("+" and at most 18 digits, 19 characters at most) that the answer holds, and it is
+// the number the set-up configures.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FuzzHarness.h"
 
@@ -31,32 +33,42 @@ bool LooksLikeNumber(const char* text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tidewire::fuzz::ModemScript script(data, size);
-    tidewire::fuzz::ScriptedService scripted(kModuleGsm);
-    SmsService& service = scripted.service;
+    tidewire::fuzz::ScriptedFamily scripted(kModuleGsm);
     ScriptedSerialDevice& modem = *scripted.modem;
 
-    // Option 0: the field holds a full-length argument rather than "card" before the query.
-    const char* const before = script.Option(0) ? "+861380010050012345" : "card";
-    std::memset(service.serviceCentre, 0, sizeof service.serviceCentre);
-    std::strcpy(service.serviceCentre, before);
+    // A GSM set-up with "card": the answer to the SIM's query is the script's first reply, and
+    // every other command is answered OK. Option 0 answers the storage selection with ERROR,
+    // which the set-up only records.
+    std::strcpy(scripted.session.serviceCentre, "card");
     modem.OnWrite("AT+CSCA?\r", [&](const std::string&, ScriptedSerialDevice& line) {
         line.Arrive(script.Pieces(0));
     });
+    if (script.Option(0)) {
+        modem.OnWrite("AT+CPMS=", std::vector<std::string>{"\r\nERROR\r\n"});
+    }
+    std::string configured;
+    modem.OnWrite("AT+CSCA=", [&](const std::string& written, ScriptedSerialDevice& line) {
+        configured = written;
+        line.Arrive({"\r\nOK\r\n"});
+    });
+    modem.OnWrite(
+        [](const std::string&, ScriptedSerialDevice& line) { line.Arrive({"\r\nOK\r\n"}); });
 
-    service.QueryServiceCentre();
+    Require(scripted.SetUp().outcome == SetUpResult::Outcome::Ready, "set-up did not finish");
 
-    const char* const field = service.serviceCentre;
-    const char* const nul =
-        static_cast<const char*>(std::memchr(field, '\0', sizeof service.serviceCentre));
+    const char* const field = scripted.session.serviceCentre;
+    const size_t width = sizeof scripted.session.serviceCentre;
+    const char* const nul = static_cast<const char*>(std::memchr(field, '\0', width));
     Require(nul != nullptr, "service centre not terminated");
-    for (const char* p = nul; p < field + sizeof service.serviceCentre; ++p) {
+    for (const char* p = nul; p < field + width; ++p) {
         Require(*p == '\0', "service centre not zero-padded");
     }
     Require(std::strlen(field) <= 19, "service centre over 19 characters");
-    if (std::strcmp(field, before) != 0) {
+    Require(configured == std::string("AT+CSCA=\"") + field + "\"\r",
+            "the configured number is not the stored one");
+    if (std::strcmp(field, "card") != 0) {
         Require(LooksLikeNumber(field), "service centre replaced by something not a number");
-        Require(script.Reply(0).find(std::string("\"") + field + "\"") != std::string::npos ||
-                    script.Reply(0).find(std::string("\"") + field) != std::string::npos,
+        Require(script.Reply(0).find(std::string("\"") + field) != std::string::npos,
                 "service centre number that the answer does not hold");
     }
     return 0;

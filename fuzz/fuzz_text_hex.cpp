@@ -74,19 +74,19 @@ void CheckSemiOctets(const std::string& in, size_t capacity) {
 void CheckUcs2(const std::string& bytes, size_t capacity) {
     const auto* ucs2 = reinterpret_cast<const uint8_t*>(bytes.data());
     std::vector<char> whole(4096);
-    const size_t wholeLength = Ucs2ToAnsi(ucs2, bytes.size(), whole.data(), whole.size());
+    const size_t wholeLength = Ucs2ToHost(ucs2, bytes.size(), whole.data(), whole.size());
     Require(wholeLength < whole.size() && std::strlen(whole.data()) == wholeLength,
-            "Ucs2ToAnsi length differs from its text");
+            "Ucs2ToHost length differs from its text");
     std::vector<char> cut(capacity);
-    const size_t cutLength = Ucs2ToAnsi(ucs2, bytes.size(), cut.data(), capacity);
+    const size_t cutLength = Ucs2ToHost(ucs2, bytes.size(), cut.data(), capacity);
     if (capacity == 0) {
-        Require(cutLength == 0, "Ucs2ToAnsi wrote into no room");
+        Require(cutLength == 0, "Ucs2ToHost wrote into no room");
         return;
     }
     Require(cutLength < capacity && std::strlen(cut.data()) == cutLength,
-            "Ucs2ToAnsi cut text not terminated where it says");
+            "Ucs2ToHost cut text not terminated where it says");
     Require(cutLength <= wholeLength && std::memcmp(cut.data(), whole.data(), cutLength) == 0,
-            "Ucs2ToAnsi cut text is not a prefix of the whole text");
+            "Ucs2ToHost cut text is not a prefix of the whole text");
 }
 
 void CheckBytesToHex(const std::string& bytes, size_t capacity) {

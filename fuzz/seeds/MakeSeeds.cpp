@@ -215,16 +215,16 @@ void SendSeeds() {
         } else if (procedure == 3) {
             const std::string work = text + "\x1A";
             uint8_t ucs2[64];
-            const size_t bytes = tidewire::AnsiToUcs2(work.data(), work.size(), ucs2, sizeof ucs2);
+            const size_t bytes = tidewire::HostToUcs2(work.data(), work.size(), ucs2, sizeof ucs2);
             blocks = {"AT+ZMSGL=6,4\r", "AT+CMGS=\"" + number + "\"\r",
                       std::string(reinterpret_cast<const char*>(ucs2), bytes)};
         } else {
             char hex[300];
             const int encoding = procedure >= 6 ? 4 : 2;
             if (encoding == 2) {
-                tidewire::AnsiToHex(text.c_str(), hex, sizeof hex);
+                tidewire::HostToHex(text.c_str(), hex, sizeof hex);
             } else {
-                tidewire::AnsiToUcs2Hex(text.c_str(), hex, sizeof hex);
+                tidewire::HostToUcs2Hex(text.c_str(), hex, sizeof hex);
             }
             blocks = {std::string(families[procedure] == 865 ? "at$smsmo=" : "at$smsmo0=") +
                       number + "," + number + ",4098," + std::to_string(encoding) + ",0,0," + hex +

@@ -1,171 +1,63 @@
+// The host's calls that are not start or stop: the checks on a message before it is queued.
 #include "api/SmsService.h"
 
-#include <chrono>
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
-#include "codec/CodePage.h"
-#include "platform/WorkerUnload.h"
+#include "base/BoundedCopy.h"
+#include "modem/CommandText.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 
-namespace {
-
-void RealSleep(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-}  // namespace
-
-SmsService::SmsService(Edition edition) : edition_(edition), sleep_(RealSleep) {}
+SmsService::SmsService(Edition edition) : edition_(edition) {}
 
 SmsService::~SmsService() {
     // A host unloads the library after stopping the service. One that does not would leave a
     // worker running code that is about to disappear, so it is asked to end; whether it can be
     // waited for at this point is the platform's to say.
-    running.store(false);
+    running_.store(false);
     std::lock_guard<std::mutex> hold(threadLock_);
-    ReleaseWorkerAtUnload(workerThread);
+    ReleaseWorkerAtUnload(workerThread_);
 }
-
-void SmsService::SetSleepFunction(SleepFunction sleep) {
-    sleep_ = sleep ? std::move(sleep) : SleepFunction(RealSleep);
-}
-
-void SmsService::Sleep(uint32_t milliseconds) {
-    sleep_(milliseconds);
-}
-
-// --- Last error ---------------------------------------------------------------------------------
-
-void SmsService::SetLastError(ErrorText error) {
-    SetLastError(error, nullptr);
-}
-
-void SmsService::SetLastError(ErrorText error, const char* hostDetail) {
-    char text[sizeof lastError_];
-    const size_t length = LibraryTextToHost(ErrorTextUtf8(error), text, sizeof text);
-    if (hostDetail != nullptr) {
-        BoundedCopy(text + length, sizeof text - length, hostDetail);
-    }
-    std::lock_guard<std::mutex> hold(lastErrorLock_);
-    std::memcpy(lastError_, text, sizeof lastError_);
-    lastErrorCode_ = ErrorCode(error);
-}
-
-void SmsService::ClearLastError() {
-    std::lock_guard<std::mutex> hold(lastErrorLock_);
-    std::memset(lastError_, 0, sizeof lastError_);
-    lastErrorCode_ = TIDEWIRE_ERROR_NONE;
-}
-
-int32_t SmsService::GetLastErrorCode() {
-    std::lock_guard<std::mutex> hold(lastErrorLock_);
-    return lastErrorCode_;
-}
-
-int32_t SmsService::GetLastError(char* buffer, int32_t length) {
-    std::lock_guard<std::mutex> hold(lastErrorLock_);
-    std::memset(errorBuffer_, 0, sizeof errorBuffer_);
-    BoundedCopy(errorBuffer_, sizeof errorBuffer_, lastError_);
-    if (buffer == nullptr || length <= 0) {
-        return 0;
-    }
-    // Fixed-length copy: the text, then NULs up to length; no NUL when the text fills it.
-    const size_t textLength = std::strlen(errorBuffer_);
-    const size_t wanted = static_cast<size_t>(length);
-    const size_t copied = textLength < wanted ? textLength : wanted;
-    std::memcpy(buffer, errorBuffer_, copied);
-    if (copied < wanted) {
-        std::memset(buffer + copied, 0, wanted - copied);
-    }
-    return static_cast<int32_t>(copied);
-}
-
-int32_t SmsService::GetLastErrorLegacy(char* buffer) {
-    std::lock_guard<std::mutex> hold(lastErrorLock_);
-    std::memset(errorBuffer_, 0, sizeof errorBuffer_);
-    BoundedCopy(errorBuffer_, sizeof errorBuffer_, lastError_);
-    const size_t textLength = std::strlen(errorBuffer_);
-    if (buffer == nullptr) {
-        return 0;
-    }
-    std::memcpy(buffer, errorBuffer_, textLength + 1);
-    return static_cast<int32_t>(textLength);
-}
-
-// --- Module and worker ------------------------------------------------------------------------
-
-int32_t SmsService::GetModuleInfo(char* model, int32_t length) {
-    if (model != nullptr && length > 0) {
-        std::lock_guard<std::mutex> hold(modelLock_);
-        BoundedCopy(model, static_cast<size_t>(length), modelText_);
-    }
-    return initialisedFamily_.load();
-}
-
-// --- Queues --------------------------------------------------------------------------------------
-
-namespace {
-
-// A number goes into "AT+CMGS=\"%s\"" and friends: a quote or comma would end the argument and
-// a control byte (CR above all) would end the command line and let the rest run as commands.
-bool NumberIsSafe(const char* number, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(number[i]);
-        if (c < 0x20 || c == '"' || c == ',' || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A text is written after the module's prompt: Ctrl-Z would end the body early and ESC cancel
-// it, and whatever follows would then be read by the module as commands.
-bool TextIsSafe(const char* text, size_t length) {
-    return std::memchr(text, 0x1A, length) == nullptr && std::memchr(text, 0x1B, length) == nullptr;
-}
-
-}  // namespace
 
 int32_t SmsService::SendMessage(const char* text, const char* number) {
     const size_t textLength = BoundedLength(text, sizeof(OutgoingMessage::text));
     const size_t numberLength = BoundedLength(number, sizeof(OutgoingMessage::number));
     if (edition_ == Edition::Current) {
-        if (!running.load()) {
-            SetLastError(ErrorText::NotStarted);
+        if (!running_.load()) {
+            lastError_.Set(ErrorText::NotStarted);
             return -1;
         }
         if (textLength == 0 || textLength > 255) {
-            SetLastError(ErrorText::TextLength);
+            lastError_.Set(ErrorText::TextLength);
             return -1;
         }
         if (numberLength == 0 || numberLength > 31) {
-            SetLastError(ErrorText::NumberLength);
+            lastError_.Set(ErrorText::NumberLength);
             return -1;
         }
     } else {
-        if (!running.load()) {
+        if (!running_.load()) {
             return -1;
         }
         if (textLength == 0 || numberLength == 0) {
-            SetLastError(ErrorText::LegacyEmpty);
+            lastError_.Set(ErrorText::LegacyEmpty);
             return -1;
         }
         // The record holds 259 text bytes and 31 number bytes; a longer one is refused rather
         // than cut without the host knowing.
         if (textLength > sizeof(OutgoingMessage::text) - 1 ||
             numberLength > sizeof(OutgoingMessage::number) - 1) {
-            SetLastError(ErrorText::LegacyTooLong);
+            lastError_.Set(ErrorText::LegacyTooLong);
             return -1;
         }
     }
-    if (!NumberIsSafe(number, numberLength)) {
-        SetLastError(ErrorText::NumberIllegal);
+    if (!FitsQuotedArgument(number, numberLength)) {
+        lastError_.Set(ErrorText::NumberIllegal);
         return -1;
     }
-    if (!TextIsSafe(text, textLength)) {
-        SetLastError(ErrorText::TextIllegal);
+    if (!FitsMessageBody(text, textLength)) {
+        lastError_.Set(ErrorText::TextIllegal);
         return -1;
     }
 
@@ -173,60 +65,13 @@ int32_t SmsService::SendMessage(const char* text, const char* number) {
     std::memset(&message, 0, sizeof message);
     BoundedCopy(message.text, sizeof message.text, text, textLength);
     BoundedCopy(message.number, sizeof message.number, number, numberLength);
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        if (acceptingMessages_) {
-            message.id = nextId++;
-            outgoingQueue.push_back(message);
-            resultMap.Add(message.id);
-            reportQueue.reserve(reportQueue.size() + outgoingQueue.size());
-            return message.id;
-        }
+    const int32_t id = queues_.Accept(message);
+    // Refused while the service is still starting: a message taken now would be discarded by
+    // the start-up that is emptying the queues, although its id had been handed out.
+    if (id < 0 && edition_ == Edition::Current) {
+        lastError_.Set(ErrorText::NotStarted);
     }
-    // The service is still starting: a message taken now would be discarded by the start-up
-    // that is emptying the queues, although its id had been handed out.
-    if (edition_ == Edition::Current) {
-        SetLastError(ErrorText::NotStarted);
-    }
-    return -1;
-}
-
-int32_t SmsService::Report(char* buffer) {
-    if (buffer == nullptr) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> hold(queueLock);
-    if (reportQueue.empty()) {
-        return 0;
-    }
-    std::memcpy(buffer, &reportQueue.front(), sizeof(OutgoingMessage));
-    reportQueue.pop_front();
-    return 1;
-}
-
-int32_t SmsService::Query(int32_t id) {
-    std::lock_guard<std::mutex> hold(queueLock);
-    return resultMap.Get(id);
-}
-
-int32_t SmsService::GetNextMessage(char* buffer) {
-    if (buffer == nullptr) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> hold(receivedLock);
-    if (receivedQueue.empty()) {
-        return 0;
-    }
-    std::memcpy(buffer, &receivedQueue.front(), sizeof(ReceivedMessage));
-    receivedQueue.pop_front();
-    return 1;
-}
-
-void SmsService::FinishMessage(const OutgoingMessage& message, bool sent) {
-    std::lock_guard<std::mutex> hold(queueLock);
-    resultMap.Record(message.id, sent);
-    reportQueue.push_back(message);
-    outgoingQueue.pop_front();
+    return id;
 }
 
 }  // namespace tidewire

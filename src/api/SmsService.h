@@ -1,38 +1,27 @@
-// The one service object of a loaded library: the port, the flags, the queues and the worker
-// that owns the modem. Each export table owns one global instance, built for its edition.
+// The one service object of a loaded library: start and stop, the worker's life, the host's
+// calls on the queues, the last error and what is known of the module. It holds no modem dialogue:
+// start-up identifies the module's family through the family table, and the worker hands every step
+// to that family, which talks through the channel and reports through the session. Each export
+// table owns one global instance, built for its edition.
 #ifndef TIDEWIRE_API_SMSSERVICE_H
 #define TIDEWIRE_API_SMSSERVICE_H
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "api/ErrorTexts.h"
-#include "api/RecordQueue.h"
-#include "modem/ReplyPoll.h"
-#include "serial/CSerialPort.h"
-#include "tidewire_records.h"
+#include "api/LastError.h"
+#include "api/MessageQueues.h"
+#include "api/ModuleInfo.h"
+#include "base/Edition.h"
+#include "base/ErrorTexts.h"
+#include "family/ModuleFamily.h"
+#include "modem/ModemChannel.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
-
-// The two shipped builds. The legacy edition serves older hosts: seven exports, no type 870,
-// a stop that does not wait, and fewer tests of the running flag in the worker.
-enum class Edition { Current, Legacy };
-
-// Module families, told apart by the answer to "AT+GMM".
-enum ModuleType : int32_t {
-    kModuleUnknown = 0,
-    kModuleGsm = 666,  // GSM command set (27.005)
-    kModule870 = 870,  // CDMA, text-mode command set with AT+ZMSGL
-    kModule865 = 865,  // CDMA, at$smsmo / at$smsmt=1?
-    kModule860 = 860,  // CDMA, at$smsmo0 / at$smsmt0? / at$delmt
-};
-
-// Every wait of every dialogue goes through this, so tests can make time pass faster (or not
-// at all, with a scripted port) without changing a single poll count.
-using SleepFunction = std::function<void(uint32_t milliseconds)>;
 
 class SmsService {
   public:
@@ -49,153 +38,76 @@ class SmsService {
     int32_t StartServiceOnDevice(const char* devicePath, const LineSettings& settings,
                                  const char* serviceCentreArgument);
     int32_t StopService();
-    uint8_t ServiceStarted() const { return running.load() ? 1 : 0; }
+    uint8_t ServiceStarted() const { return running_.load() ? 1 : 0; }
     int32_t SendMessage(const char* text, const char* number);
-    int32_t Report(char* buffer);
-    int32_t Query(int32_t id);
-    int32_t GetNextMessage(char* buffer);
-    int32_t GetLastError(char* buffer, int32_t length);
+    int32_t Report(char* buffer) { return queues_.TakeReport(buffer) ? 1 : 0; }
+    int32_t Query(int32_t id) { return queues_.Query(id); }
+    int32_t GetNextMessage(char* buffer) { return queues_.TakeReceived(buffer) ? 1 : 0; }
+    int32_t GetLastError(char* buffer, int32_t length) { return lastError_.Get(buffer, length); }
     // Legacy form: the whole text and its NUL; the buffer must hold 1024 bytes.
-    int32_t GetLastErrorLegacy(char* buffer);
+    int32_t GetLastErrorLegacy(char* buffer) { return lastError_.GetWhole(buffer); }
     // Appends the modem dialogue to the file at path; null or empty turns it off. 1 on success,
     // 0 when the file cannot be opened (the trace then stays as it was). The last error is not
     // touched: it belongs to the messaging calls, and a trace may be moved at any time.
-    int32_t SetTraceFile(const char* path) { return port.Trace().SetFile(path) ? 1 : 0; }
+    int32_t SetTraceFile(const char* path) { return channel_.Port().Trace().SetFile(path) ? 1 : 0; }
     // The number of the last-error text (tidewire_errors.h); 0 while there is none.
-    int32_t GetLastErrorCode();
-    // The family once the worker of the latest start-up has initialised the module, else 0;
-    // copies the model text the module gave at that start-up (NUL-terminated, cut to fit).
-    int32_t GetModuleInfo(char* model, int32_t length);
-    // How many times the worker has read the module's message store since the latest start-up.
-    int32_t GetReceivePolls() const { return receivePolls_.load(); }
+    int32_t GetLastErrorCode() { return lastError_.GetCode(); }
+    // The family once the worker of the latest start-up has set the module up, else 0; copies
+    // the model text the module gave at that start-up.
+    int32_t GetModuleInfo(char* model, int32_t length) { return moduleInfo_.Get(model, length); }
+    // How many times the worker has read the module's store since the latest start-up.
+    int32_t GetReceivePolls() const { return moduleInfo_.ReceivePolls(); }
 
-    // --- Last error --------------------------------------------------------------------------
-    void SetLastError(ErrorText error);
-    // The error's text followed by detail, which is already host text (a system message).
-    void SetLastError(ErrorText error, const char* hostDetail);
-    void ClearLastError();
-
-    // --- What the host may learn about the module and the worker -----------------------------
-    // Keeps the model part of the module's answer to "AT+GMM" (the echo and result code left
-    // out), for GetModuleInfo.
-    void KeepModelText(const ReplyBuffer& reply);
-    // The worker has initialised the module: GetModuleInfo gives its family from now on.
-    void MarkModuleInitialised() { initialisedFamily_.store(moduleType.load()); }
-    // The worker has read the module's store once more; its messages are queued already.
-    void CountReceivePoll() { receivePolls_.fetch_add(1); }
-
-    // --- Modem command channel ---------------------------------------------------------------
-    // Every command of a dialogue goes out this way: whatever the module said before (late
-    // answers, unsolicited lines) is purged first, so it cannot be read as part of this answer.
-    void PurgeAndWrite(const char* text);
-    void PurgeAndWrite(const uint8_t* bytes, size_t count);
-    // Writes ESC while a send may have left the module taking a message (see entryMayBeOpen_).
-    void CancelAbandonedEntry();
-    // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
-    bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
-    // Asks the SIM for its service-centre number and keeps it in serviceCentre.
-    void QueryServiceCentre();
-    bool DetectModuleType();
-    // Returns false when the worker must end; the end path has then already run.
-    bool InitialiseModule();
-
-    // The reply poll every dialogue is built from: sleep, read what has arrived, append,
-    // upper-case (when asked), test. test(reply) returns 0 to keep polling, anything else ends
-    // the poll with that value. Returns kPollLimit when the limit passed, kPollStopped when the
-    // plan asks to watch the running flag and it was found clear.
-    static constexpr int kPollLimit = -1;
-    static constexpr int kPollStopped = -2;
-    int ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test);
-
-    // --- Worker --------------------------------------------------------------------------------
-    static void WorkerMain(SmsService* service);
-
-    // --- Sending and receiving, one procedure per family and text kind -------------------------
-    bool SendGsmText(const char* text, char (&number)[32]);
-    bool SendGsmPdu(const char* text, char (&number)[32]);
-    bool Send870Ascii(const char* text, char (&number)[32]);
-    bool Send870Unicode(const char* text, char (&number)[32]);
-    // messageEncoding: 2 for single-byte text, 4 for UCS-2.
-    bool SendCdmaMessage(const char* text, char (&number)[32], int messageEncoding);
-    bool SendCdmaAscii(const char* text, char (&number)[32]) {
-        return SendCdmaMessage(text, number, 2);
+    // --- Tests and tools -------------------------------------------------------------------------
+    // Every wait of the dialogues and of the worker's rest goes through sleep; null restores the
+    // real one. Set while the service is idle.
+    void SetSleepFunction(SleepFunction sleep) { channel_.SetSleepFunction(std::move(sleep)); }
+    // The serial device the port opens (a scripted line, a counting one) in place of the
+    // platform's; null restores the platform's. Set while the service is idle.
+    void UseDevice(std::unique_ptr<SerialDevice> device) {
+        channel_.Port().SetDevice(std::move(device));
     }
-    bool SendCdmaUnicode(const char* text, char (&number)[32]) {
-        return SendCdmaMessage(text, number, 4);
-    }
-    bool ReceiveGsmMessages();
-    bool Receive870Messages();
-    bool ReceiveCdmaMessages();
-    // Queues one received record under receivedLock.
-    void QueueReceived(const char* text, const char* sender, const char* timestamp);
-
-    // --- Test and tool hooks -------------------------------------------------------------------
-    void SetSleepFunction(SleepFunction sleep);
-    void Sleep(uint32_t milliseconds);
-
-    // --- Fields ----------------------------------------------------------------------------------
-    // Flags read without a lock by the host's calls and by the worker.
-    std::atomic<bool> running{false};
-    CSerialPort port;
-    // The service-centre argument (at most 19 bytes), or "card" until the SIM's number is read.
-    char serviceCentre[20] = {};
-    std::thread workerThread;
-    // Room for reportQueue.size() + outgoingQueue.size() records is kept in reportQueue, so
-    // the worker's move of a finished message never allocates.
-    RecordQueue<OutgoingMessage> reportQueue;
-    RecordQueue<OutgoingMessage> outgoingQueue;
-    ResultTable resultMap;
-    RecordQueue<ReceivedMessage> receivedQueue;
-    // Guards outgoingQueue, reportQueue, resultMap, nextId and acceptingMessages. Taken before
-    // receivedLock when both are needed.
-    std::mutex queueLock;
-    std::mutex receivedLock;
-    int32_t nextId = 0;
-    std::atomic<bool> started{false};
-    std::atomic<int32_t> moduleType{kModuleUnknown};
+    bool PortIsOpen() const { return channel_.IsOpen(); }
+    // True from the moment a start-up claims the service until that start-up fails or its
+    // worker has ended; another start-up is refused meanwhile.
+    bool Started() const { return started_.load(); }
+    MessageQueues& Queues() { return queues_; }
 
   private:
     int32_t StartOn(const char* devicePath, int32_t portNumber, const LineSettings& settings,
                     const char* serviceCentreArgument);
-    bool StartupDialogue(bool (SmsService::*step)(), ErrorText failure);
-    bool ProbeModule();
-    bool CheckSim();
+    // Runs one dialogue of the start-up; a failure (or a port failure in the middle of it)
+    // leaves its text and the service idle with its port closed.
+    bool StartupDialogue(FunctionRef<bool()> step, ErrorText failure);
     void ReleaseFinishedWorker();
-    bool StopRequested() const { return !running.load(); }
-    // The worker's way out: flags cleared, port closed.
-    void EndPath();
+    bool StopRequested() const { return !running_.load(); }
+
+    // --- The worker (Worker.cpp) ---------------------------------------------------------------
+    void WorkerMain();
+    // The family's set-up; false when the worker must end, the end path then already run.
+    bool SetUpModule();
+    // Sends the oldest queued message, if any, and records its outcome.
     void SendStep();
-    bool SendOne(OutgoingMessage& message);
-    bool ReceiveOne();
-    void FinishMessage(const OutgoingMessage& message, bool sent);
-    void EndAfterFatalInit(ErrorText error);
-    // Type 870: "AT+CMGS" for number, then the echo and prompt thrown away unread; remnant gets
-    // that echo and prompt, whose tail may still arrive after the purge.
-    void Open870TextEntry(const char* number, char (&remnant)[128]);
+    // The worker's way out: messages refused, flags cleared, port closed.
+    void EndPath();
 
     const Edition edition_;
-    // Set once a send has asked the module to take a message ("AT+CMGS") and cleared when the
-    // module's answer settled it. While set, the module may still be waiting for the text (its
-    // prompt came too late, the text was lost, the port failed in between) and would take the
-    // next commands as that text. Used only by the thread that talks to the port.
-    bool entryMayBeOpen_ = false;
-    // Set once a start-up has succeeded; a message is accepted only then, so none is accepted
-    // by a start-up in progress and then discarded by it. Guarded by queueLock.
-    bool acceptingMessages_ = false;
+    // Read without a lock by the host's calls and by the worker. `running` is what the host
+    // sees as started; `started` is set while a start-up or its worker holds the service.
+    std::atomic<bool> running_{false};
+    std::atomic<bool> started_{false};
+    // The port and the dialogue primitives; its polls watch `running`.
+    ModemChannel channel_{running_};
+    MessageQueues queues_;
+    LastError lastError_;
+    ModuleInfo moduleInfo_;
+    // The family start-up identified, and what its procedures work with; both written by a
+    // start-up before it starts the worker that reads them.
+    const ModuleFamily* family_ = nullptr;
+    ModuleSession session_{channel_, queues_, lastError_, edition_, {}};
     // Guards the worker's thread object between a start-up and a stop on different host threads.
     std::mutex threadLock_;
-    // lastError and errorBuffer, guarded by lastErrorLock_ so a copy is never half old, half new.
-    std::mutex lastErrorLock_;
-    char lastError_[1024] = {};
-    char errorBuffer_[1024] = {};
-    int32_t lastErrorCode_ = 0;
-    // The module's model text, written by start-up and read by any host thread.
-    std::mutex modelLock_;
-    char modelText_[64] = {};
-    // 0 from each start-up until its worker has initialised the module.
-    std::atomic<int32_t> initialisedFamily_{kModuleUnknown};
-    std::atomic<int32_t> receivePolls_{0};
-    SleepFunction sleep_;
+    std::thread workerThread_;
 };
 
 }  // namespace tidewire

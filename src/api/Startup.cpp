@@ -3,28 +3,11 @@
 #include <system_error>
 
 #include "api/SmsService.h"
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
+#include "family/FamilyTable.h"
+#include "modem/CommandText.h"
 
 namespace tidewire {
-
-namespace {
-
-// Queued records a host usually leaves between two of its polls.
-constexpr size_t kUsualQueueDepth = 64;
-
-// The service centre goes into "AT+CSCA=\"%s\"": a quote, a comma or a control byte would
-// rewrite the module's command line.
-bool ServiceCentreIsSafe(const char* text) {
-    for (const char* p = text; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == '"' || c == ',' || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 int32_t SmsService::StartService(int32_t portNumber, const LineSettings& settings,
                                  const char* serviceCentreArgument) {
@@ -44,142 +27,119 @@ void SmsService::ReleaseFinishedWorker() {
     std::thread finished;
     {
         std::lock_guard<std::mutex> hold(threadLock_);
-        finished = std::move(workerThread);
+        finished = std::move(workerThread_);
     }
     if (finished.joinable()) {
         finished.join();
     }
 }
 
-bool SmsService::ProbeModule() {
-    return SendAtCommand("AT\r", "OK", "ERROR");
-}
-
-bool SmsService::CheckSim() {
-    // Any +CPIN answer passes, whatever state it names: a PIN prompt still shows a SIM is there.
-    return SendAtCommand("AT+CPIN?\r", "+CPIN:", "ERROR");
-}
-
-bool SmsService::StartupDialogue(bool (SmsService::*step)(), ErrorText failure) {
+bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
     bool passed = false;
     try {
-        passed = (this->*step)();
+        passed = step();
     } catch (const CSerialException&) {
         // The port failed in the middle of the dialogue: the step fails with its own text.
         passed = false;
     }
     if (!passed) {
-        SetLastError(failure);
-        running.store(false);
-        port.Close();
-        started.store(false);
+        lastError_.Set(failure);
+        running_.store(false);
+        channel_.Port().Close();
+        started_.store(false);
     }
     return passed;
 }
 
 int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
                             const LineSettings& settings, const char* serviceCentreArgument) {
-    if (started.load()) {
-        SetLastError(ErrorText::AlreadyStarted);
+    if (started_.load()) {
+        lastError_.Set(ErrorText::AlreadyStarted);
         return 0;
     }
     // The service centre is checked before anything is claimed or opened, so a bad argument
     // leaves the service exactly as it was.
-    const size_t centreLength = BoundedLength(serviceCentreArgument, sizeof serviceCentre);
-    if (centreLength > sizeof serviceCentre - 1) {
-        SetLastError(ErrorText::ServiceCentreTooLong);
+    const size_t centreLength = BoundedLength(serviceCentreArgument, sizeof session_.serviceCentre);
+    if (centreLength > sizeof session_.serviceCentre - 1) {
+        lastError_.Set(ErrorText::ServiceCentreTooLong);
         return 0;
     }
-    if (serviceCentreArgument != nullptr && !ServiceCentreIsSafe(serviceCentreArgument)) {
-        SetLastError(ErrorText::ServiceCentreMalformed);
+    if (!FitsQuotedArgument(serviceCentreArgument, centreLength)) {
+        lastError_.Set(ErrorText::ServiceCentreMalformed);
         return 0;
     }
     bool expected = false;
-    if (!started.compare_exchange_strong(expected, true)) {
-        SetLastError(ErrorText::AlreadyStarted);
+    if (!started_.compare_exchange_strong(expected, true)) {
+        lastError_.Set(ErrorText::AlreadyStarted);
         return 0;
     }
     // Messages are refused until this start-up has emptied the queues and started its worker;
-    // the flag is cleared before `running` is set, so no message slips in between.
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        acceptingMessages_ = false;
-    }
+    // they are refused before `running` is set, so no message slips in between.
+    queues_.SetAccepting(false);
     // A worker that ended by itself, or after a stop that did not wait, clears `running` as its
     // very last step, after `started`: it is waited for before `running` is set, or it would
     // clear the flag of this start-up and leave a service that answered 1 but refuses to work.
     ReleaseFinishedWorker();
-    running.store(true);
-    ClearLastError();
-    // What the host learns about the module belongs to this start-up from here on.
-    initialisedFamily_.store(kModuleUnknown);
-    receivePolls_.store(0);
-    {
-        std::lock_guard<std::mutex> hold(modelLock_);
-        std::memset(modelText_, 0, sizeof modelText_);
-    }
+    running_.store(true);
+    lastError_.Clear();
+    // What a host learns about the module belongs to this start-up from here on.
+    moduleInfo_.Reset();
 
     try {
         if (devicePath != nullptr) {
-            port.OpenPath(devicePath, settings);
+            channel_.Port().OpenPath(devicePath, settings);
         } else {
-            port.Open(portNumber, settings);
+            channel_.Port().Open(portNumber, settings);
         }
-        port.SetImmediateReadTimeouts();
-        port.GetConfig();
+        channel_.Port().SetImmediateReadTimeouts();
+        channel_.Port().GetConfig();
     } catch (const CSerialException& failure) {
         char systemText[512];
         failure.GetErrorText(systemText, sizeof systemText);
-        SetLastError(ErrorText::PortOpenFailed, systemText);
+        lastError_.Set(ErrorText::PortOpenFailed, systemText);
         // A port that opened but could not be configured is closed again, so it is not left
         // held exclusively until the next start-up.
-        port.Close();
-        started.store(false);
-        running.store(false);
+        channel_.Port().Close();
+        started_.store(false);
+        running_.store(false);
         return 0;
     }
 
-    std::memset(serviceCentre, 0, sizeof serviceCentre);
-    BoundedCopy(serviceCentre, serviceCentreArgument);
+    std::memset(session_.serviceCentre, 0, sizeof session_.serviceCentre);
+    BoundedCopy(session_.serviceCentre, serviceCentreArgument);
 
-    {
-        std::lock_guard<std::mutex> holdQueues(queueLock);
-        std::lock_guard<std::mutex> holdReceived(receivedLock);
-        // Fresh queues with room for a usual depth, so the worker's first cycles do not
-        // allocate; whatever an earlier run left unread is given back.
-        outgoingQueue.Reset(kUsualQueueDepth);
-        reportQueue.Reset(kUsualQueueDepth);
-        resultMap.Reset();
-        receivedQueue.Reset(kUsualQueueDepth);
-        nextId = 0;
-    }
+    queues_.Reset();
 
-    if (!StartupDialogue(&SmsService::ProbeModule, ErrorText::NoDeviceOrBaud)) {
+    if (!StartupDialogue([&] { return ProbeModule(channel_); }, ErrorText::NoDeviceOrBaud)) {
         return 0;
     }
-    if (!StartupDialogue(&SmsService::DetectModuleType, ErrorText::UnknownModule)) {
+    const ModuleFamily* identified = nullptr;
+    const auto identify = [&] {
+        const Identification identification = IdentifyFamily(channel_, edition_);
+        moduleInfo_.KeepModel(identification.model);
+        identified = identification.family;
+        return identified != nullptr;
+    };
+    if (!StartupDialogue(identify, ErrorText::UnknownModule)) {
         return 0;
     }
-    const int32_t family = moduleType.load();
-    if ((family == kModuleGsm || family == kModule870) &&
-        !StartupDialogue(&SmsService::CheckSim, ErrorText::NoDeviceOrSim)) {
+    family_ = identified;
+    if (family_->Sim() == SimCheck::Asked &&
+        !StartupDialogue([&] { return CheckSim(channel_); }, ErrorText::NoDeviceOrSim)) {
         return 0;
     }
 
     try {
         std::lock_guard<std::mutex> hold(threadLock_);
-        workerThread = std::thread(&SmsService::WorkerMain, this);
+        workerThread_ = std::thread(&SmsService::WorkerMain, this);
     } catch (const std::system_error&) {
-        SetLastError(ErrorText::WorkerNotStarted);
-        running.store(false);
-        started.store(false);
-        port.Close();
+        lastError_.Set(ErrorText::WorkerNotStarted);
+        running_.store(false);
+        started_.store(false);
+        channel_.Port().Close();
         return 0;
     }
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        acceptingMessages_ = true;
-    }
+    queues_.SetAccepting(true);
     return 1;
 }
 
@@ -187,15 +147,15 @@ int32_t SmsService::StopService() {
     if (edition_ == Edition::Legacy) {
         // Older hosts expect the stop to return at once; the worker ends by itself at its next
         // look at the flag, and the next start-up waits for its thread.
-        running.store(false);
+        running_.store(false);
         return 1;
     }
-    running.store(false);
+    running_.store(false);
     // The thread lock is held until the worker has ended, so a stop from a second host thread
     // waits for the same worker instead of finding no thread and returning while it still runs.
     // The worker never takes this lock.
     std::lock_guard<std::mutex> hold(threadLock_);
-    std::thread worker = std::move(workerThread);
+    std::thread worker = std::move(workerThread_);
     if (worker.joinable()) {
         if (worker.get_id() == std::this_thread::get_id()) {
             worker.detach();

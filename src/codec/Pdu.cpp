@@ -3,9 +3,9 @@
 #include <climits>
 #include <cstring>
 
-#include "codec/CodePage.h"
 #include "codec/GsmAlphabet.h"
 #include "codec/TextHex.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 namespace {
@@ -196,7 +196,7 @@ size_t EncodeSubmitPdu(const PduMessage& message, char* out, size_t outCapacity)
     uint8_t userData[kMaxUserDataOctets];
     size_t userDataLength = 0;
     if (textLength > 0) {
-        userDataLength = AnsiToUcs2(message.text, textLength, userData, sizeof(userData));
+        userDataLength = HostToUcs2(message.text, textLength, userData, sizeof(userData));
         if (userDataLength == 0) {
             return 0;
         }
@@ -333,7 +333,7 @@ int DecodeDeliverPdu(const char* pdu, size_t length, PduMessage& message) {
     const uint8_t* const text = userData + headerOctets;
     const size_t textOctets = userDataOctets - headerOctets;
     if (alphabet == SmsAlphabet::Ucs2) {
-        return static_cast<int>(Ucs2ToAnsi(text, textOctets, message.text, sizeof(message.text)));
+        return static_cast<int>(Ucs2ToHost(text, textOctets, message.text, sizeof(message.text)));
     }
     // 8-bit data goes to the host as it came; 140 octets always fit the text field.
     memcpy(message.text, text, textOctets);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "codec/BoundedCopy.h"
-#include "codec/CodePage.h"
+#include "base/BoundedCopy.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 namespace {
@@ -20,19 +20,19 @@ constexpr size_t kMaxTextBytes = 4 * kMaxTextUnits;
 
 }  // namespace
 
-bool HasMultiByteChars(const char* text) {
+TextKind KindOfText(const char* hostText) {
     // Every character is at least one byte, so a text of kMaxTextUnits bytes or more is either
     // too long to convert or holds fewer characters than bytes: multi-byte in both cases.
-    const size_t length = BoundedLength(text, kMaxTextUnits);
+    const size_t length = BoundedLength(hostText, kMaxTextUnits);
     if (length == 0) {
-        return false;
+        return TextKind::SingleByte;
     }
     if (length >= kMaxTextUnits) {
-        return true;
+        return TextKind::MultiByte;
     }
     char16_t units[kMaxTextUnits];
-    const size_t unitCount = HostToUtf16(text, length, units, kMaxTextUnits);
-    return unitCount != length;
+    const size_t unitCount = HostToUtf16(hostText, length, units, kMaxTextUnits);
+    return unitCount != length ? TextKind::MultiByte : TextKind::SingleByte;
 }
 
 size_t CountHostCharacters(const char* text) {
@@ -44,7 +44,7 @@ size_t CountHostCharacters(const char* text) {
     return HostToUtf16(text, length, units, kMaxTextUnits);
 }
 
-size_t AnsiToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outCapacity) {
+size_t HostToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outCapacity) {
     if (bytes == nullptr || out == nullptr || byteCount == 0) {
         return 0;
     }
@@ -58,7 +58,7 @@ size_t AnsiToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outC
     return 2 * unitCount;
 }
 
-size_t Ucs2ToAnsi(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity) {
+size_t Ucs2ToHost(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity) {
     if (out == nullptr || outCapacity == 0) {
         return 0;
     }
@@ -181,7 +181,7 @@ size_t DigitsToSemiOctets(const char* digits, size_t count, char* out, size_t ou
     return charCount;
 }
 
-size_t AnsiToUcs2Hex(const char* text, char* out, size_t outCapacity) {
+size_t HostToUcs2Hex(const char* text, char* out, size_t outCapacity) {
     if (out == nullptr || outCapacity == 0) {
         return 0;
     }
@@ -191,11 +191,11 @@ size_t AnsiToUcs2Hex(const char* text, char* out, size_t outCapacity) {
         return 0;
     }
     uint8_t ucs2[2 * kMaxTextUnits];
-    const size_t ucs2Bytes = AnsiToUcs2(text, length, ucs2, sizeof(ucs2));
+    const size_t ucs2Bytes = HostToUcs2(text, length, ucs2, sizeof(ucs2));
     return BytesToHex(ucs2, ucs2Bytes, out, outCapacity);
 }
 
-size_t AnsiToHex(const char* text, char* out, size_t outCapacity) {
+size_t HostToHex(const char* text, char* out, size_t outCapacity) {
     if (out == nullptr || outCapacity == 0) {
         return 0;
     }

@@ -9,9 +9,12 @@
 
 namespace tidewire {
 
-// True when the text is not a plain single-byte text in the host code page: it holds a
-// character of more than one byte, or it does not convert (1024 units at most).
-bool HasMultiByteChars(const char* text);
+// The two kinds of text a message goes out as. A single-byte text is plain text of one byte per
+// character in the host code page, sent as its bytes; a multi-byte text holds a character of
+// more than one byte, or does not convert (1024 units at most), and goes out as UCS-2.
+enum class TextKind { SingleByte, MultiByte };
+
+TextKind KindOfText(const char* hostText);
 
 // Number of characters (UTF-16 units) of a host text; 0 when it does not convert within 1024
 // units.
@@ -19,12 +22,12 @@ size_t CountHostCharacters(const char* text);
 
 // Host text to UCS-2, high byte first. Returns the number of output bytes (2 per unit), or 0
 // when the text does not convert or does not fit outCapacity (or 1024 units). No terminator.
-size_t AnsiToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outCapacity);
+size_t HostToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outCapacity);
 
 // UCS-2 (high byte first) to host text; an odd last byte is ignored, and so is anything past
 // 1024 units or a U+0000. Whole characters only, cut at a character boundary to fit
 // outCapacity - 1; NUL-terminated. Returns the bytes written.
-size_t Ucs2ToAnsi(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity);
+size_t Ucs2ToHost(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity);
 
 // Each byte as two upper-case hex digits, NUL-terminated. Returns 2n, or 0 (empty text) when
 // 2n + 1 does not fit outCapacity.
@@ -53,13 +56,13 @@ size_t SemiOctetsToDigits(const char* in, size_t charCount, char* out, size_t ou
 // do not fit outCapacity.
 size_t DigitsToSemiOctets(const char* digits, size_t count, char* out, size_t outCapacity);
 
-// AnsiToUcs2 then BytesToHex: four upper-case hex digits per character. Returns the digits, 0
+// HostToUcs2 then BytesToHex: four upper-case hex digits per character. Returns the digits, 0
 // when the text does not convert or does not fit.
-size_t AnsiToUcs2Hex(const char* text, char* out, size_t outCapacity);
+size_t HostToUcs2Hex(const char* text, char* out, size_t outCapacity);
 
 // BytesToHex over the text's bytes: two digits per byte. Returns the digits, 0 when they do
 // not fit.
-size_t AnsiToHex(const char* text, char* out, size_t outCapacity);
+size_t HostToHex(const char* text, char* out, size_t outCapacity);
 
 }  // namespace tidewire
 

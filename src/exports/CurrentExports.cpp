@@ -2,6 +2,7 @@
 // ordinal on Windows), and the extensions after them.
 #include "api/SmsService.h"
 #include "exports/ExportGuard.h"
+#include "exports/LineCodes.h"
 #include "tidewire.h"
 
 namespace {
@@ -21,7 +22,7 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartService(int32_t port, uint32_t baud, 
                                                    int32_t flowControl, const char* serviceCentre) {
     return Guarded<int32_t>(0, [&] {
         return service.StartService(
-            port, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            port, tidewire::LineSettingsFromCodes(baud, parity, dataBits, stopBits, flowControl),
             serviceCentre);
     });
 }
@@ -32,7 +33,7 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartServiceEx(const char* device, uint32_
                                                      const char* serviceCentre) {
     return Guarded<int32_t>(0, [&] {
         return service.StartServiceOnDevice(
-            device, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            device, tidewire::LineSettingsFromCodes(baud, parity, dataBits, stopBits, flowControl),
             serviceCentre);
     });
 }

@@ -2,6 +2,7 @@
 // interface. Same core as the current edition, built for the legacy edition.
 #include "api/SmsService.h"
 #include "exports/ExportGuard.h"
+#include "exports/LineCodes.h"
 #include "tidewire_legacy.h"
 
 namespace {
@@ -21,7 +22,7 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSStartService(int32_t port, uint32_t baud, 
                                                    int32_t flowControl, const char* serviceCentre) {
     return Guarded<int32_t>(0, [&] {
         return service.StartService(
-            port, tidewire::LineSettings{baud, parity, dataBits, stopBits, flowControl},
+            port, tidewire::LineSettingsFromCodes(baud, parity, dataBits, stopBits, flowControl),
             serviceCentre);
     });
 }

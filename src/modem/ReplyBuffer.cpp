@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "modem/ReplyPoll.h"
+#include "modem/ReplyBuffer.h"
 
 namespace tidewire {
 

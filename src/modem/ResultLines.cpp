@@ -108,15 +108,29 @@ size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t written
     return at;
 }
 
-bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token) {
+namespace {
+
+// The first `token` at or after `from` that stands at lineStart or after a line break.
+size_t FindTokenOpeningLine(const ReplyBuffer& reply, size_t from, const char* token,
+                            size_t lineStart) {
     const char* data = reply.Data();
     for (size_t at = reply.Find(token, from); at != ReplyBuffer::npos;
          at = reply.Find(token, at + 1)) {
-        if (at == from || IsLineBreak(data[at - 1])) {
-            return true;
+        if (at == lineStart || (at > 0 && IsLineBreak(data[at - 1]))) {
+            return at;
         }
     }
-    return false;
+    return ReplyBuffer::npos;
+}
+
+}  // namespace
+
+size_t FindLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token) {
+    return FindTokenOpeningLine(reply, from, token, 0);
+}
+
+bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token) {
+    return FindTokenOpeningLine(reply, from, token, from) != ReplyBuffer::npos;
 }
 
 bool HasOkLine(const ReplyBuffer& reply, size_t from) {
@@ -138,11 +152,23 @@ bool HasErrorLine(const ReplyBuffer& reply, size_t from) {
            HasLineStartingWith(reply, from, "+CME ERROR");
 }
 
-int FinalResult(const ReplyBuffer& reply) {
+Verdict MessageVerdict(const ReplyBuffer& reply, size_t from, BareOk bareOk) {
+    const bool confirmed = HasLineStartingWith(reply, from, "+CMGS:");
+    const bool ok = HasOkLine(reply, from);
+    if (confirmed && ok) {
+        return Verdict::Accepted;
+    }
+    if (HasErrorLine(reply, from)) {
+        return Verdict::Refused;
+    }
+    return (ok && bareOk == BareOk::Refuses) ? Verdict::Refused : Verdict::Pending;
+}
+
+Verdict FinalResult(const ReplyBuffer& reply) {
     const char* data = reply.Data();
     size_t end = reply.Length();
     if (end == 0 || !IsLineBreak(data[end - 1])) {
-        return 0;
+        return Verdict::Pending;
     }
     // The last line that is not an indication: a new-message indication may follow the
     // final result in the same read.
@@ -163,16 +189,38 @@ int FinalResult(const ReplyBuffer& reply) {
     const size_t length = end - begin;
     const char* line = data + begin;
     if (length == 2 && std::memcmp(line, "OK", 2) == 0) {
-        return kFinalOk;
+        return Verdict::Accepted;
     }
     const auto startsWith = [&](const char* token) {
         const size_t n = std::strlen(token);
         return length >= n && std::memcmp(line, token, n) == 0;
     };
     if (startsWith("ERROR") || startsWith("+CMS ERROR") || startsWith("+CME ERROR")) {
-        return kFinalError;
+        return Verdict::Refused;
     }
-    return 0;
+    return Verdict::Pending;
+}
+
+bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    while (cursor < end && data[cursor] == ' ') {
+        ++cursor;
+    }
+    size_t digits = 0;
+    long value = 0;
+    while (cursor < end && data[cursor] >= '0' && data[cursor] <= '9') {
+        if (++digits > 9) {
+            return false;
+        }
+        value = value * 10 + (data[cursor] - '0');
+        ++cursor;
+    }
+    if (digits == 0 || cursor >= end || data[cursor] != ',') {
+        return false;
+    }
+    index = static_cast<int>(value);
+    return true;
 }
 
 }  // namespace tidewire

@@ -7,7 +7,8 @@
 
 #include <cstddef>
 
-#include "modem/ReplyPoll.h"
+#include "modem/PollPlans.h"
+#include "modem/ReplyBuffer.h"
 
 namespace tidewire {
 
@@ -29,8 +30,12 @@ size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t written
 // still only the beginning of such a tail; otherwise 0.
 size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant);
 
-// True when a line at or after `from` begins with `token` (a line begins at `from`, or after a
-// CR or LF).
+// Position of the first `token` at or after `from` that begins a line, or ReplyBuffer::npos. A
+// line begins at position 0 and after a CR or LF.
+size_t FindLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token);
+
+// True when a line at or after `from` begins with `token`; here a line begins at `from` too,
+// where the answer proper begins after an echo.
 bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token);
 
 // The final result codes as lines of their own: "OK", and "ERROR" or "+CMS ERROR: n" /
@@ -38,13 +43,24 @@ bool HasLineStartingWith(const ReplyBuffer& reply, size_t from, const char* toke
 bool HasOkLine(const ReplyBuffer& reply, size_t from);
 bool HasErrorLine(const ReplyBuffer& reply, size_t from);
 
+// The verdict on a message, from the module's answer after its echo of the body (at `from`):
+// "+CMGS:" and "OK" as lines of their own confirm it, an error line refuses it. An "OK" without
+// "+CMGS:" refuses it where the module never sends them apart (BareOk::Refuses), and is waited
+// past where the confirmation may still follow (BareOk::Waits).
+enum class BareOk { Refuses, Waits };
+Verdict MessageVerdict(const ReplyBuffer& reply, size_t from, BareOk bareOk);
+
 // The module's final result: the last complete line of the reply that is not an indication,
-// when the reply ends with a line break. kFinalOk, kFinalError, or 0 while the last line is
-// anything else (a message body that reads "OK" is followed by more lines, so it never stands
-// last).
-constexpr int kFinalOk = 1;
-constexpr int kFinalError = 2;
-int FinalResult(const ReplyBuffer& reply);
+// when the reply ends with a line break. Accepted for "OK", Refused for an error line, Pending
+// while the last line is anything else (a message body that reads "OK" is followed by more
+// lines, so it never stands last).
+Verdict FinalResult(const ReplyBuffer& reply);
+
+// Reads the store index of a listing entry ("+CMGL: <index>,..."): blanks, then one to nine
+// digits ending at a comma, from `cursor` on, which is left after what was read. False when there
+// is none or it is absurdly long: such an entry is left alone rather than read or deleted under
+// some other index.
+bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index);
 
 }  // namespace tidewire
 

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/Platform.h"
+
 namespace tidewire {
 
 namespace {

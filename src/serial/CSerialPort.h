@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
+#include "platform/SerialDevice.h"
 #include "serial/PortTrace.h"
-#include "serial/SerialDevice.h"
 
 namespace tidewire {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "serial/TraceClock.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 
@@ -13,21 +13,15 @@ constexpr size_t kEscapeCapacity = 5;
 
 // The readable form of one byte: itself when printable ASCII, an escape otherwise.
 void EscapeByte(uint8_t byte, char (&escaped)[kEscapeCapacity]) {
-    switch (byte) {
-        case '\r':
-            snprintf(escaped, sizeof escaped, "\\r");
+    static constexpr struct {
+        uint8_t byte;
+        const char* escape;
+    } kNamed[] = {{'\r', "\\r"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\\', "\\\\"}};
+    for (const auto& named : kNamed) {
+        if (byte == named.byte) {
+            snprintf(escaped, sizeof escaped, "%s", named.escape);
             return;
-        case '\n':
-            snprintf(escaped, sizeof escaped, "\\n");
-            return;
-        case '\t':
-            snprintf(escaped, sizeof escaped, "\\t");
-            return;
-        case '\\':
-            snprintf(escaped, sizeof escaped, "\\\\");
-            return;
-        default:
-            break;
+        }
     }
     if (byte < 0x20 || byte >= 0x7F) {
         snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));

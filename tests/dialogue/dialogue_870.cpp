@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kChineseZhong = "\xE4\xB8\xAD";  // U+4E2D in the UTF-8 host
 const std::string kZhongBody("\x4E\x2D\x00\x1A", 4);   // its UCS-2 form and Ctrl-Z
 
-class Send870Test : public ScriptedServiceTest {
+class Send870Test : public FamilyTest {
   protected:
     Send870Test() { OpenPort(kModule870); }
 
@@ -26,14 +26,14 @@ class Send870Test : public ScriptedServiceTest {
         modem_->OnWrite("\x1A", verdict);
     }
 
-    bool SendAscii(const std::string& text) {
+    bool SendSingleByte(const std::string& text) {
         NumberBuffer number("13912345678");
-        return service_.Send870Ascii(text.c_str(), number.digits);
+        return Send(TextKind::SingleByte, text, number.digits);
     }
 
-    bool SendUnicode(const std::string& text) {
+    bool SendMultiByte(const std::string& text) {
         NumberBuffer number("13912345678");
-        return service_.Send870Unicode(text.c_str(), number.digits);
+        return Send(TextKind::MultiByte, text, number.digits);
     }
 
     // The body follows the number after one fixed wait and a purge, without a read between.
@@ -50,16 +50,16 @@ class Send870Test : public ScriptedServiceTest {
     }
 };
 
-TEST_F(Send870Test, AsciiGoesAfterItsEncodingCommandWithoutAwaitingThePrompt) {
+TEST_F(Send870Test, SingleByteGoesAfterItsEncodingCommandWithoutAwaitingThePrompt) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(SendAscii("Hello"));
+    EXPECT_TRUE(SendSingleByte("Hello"));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r", "Hello\x1A"}));
     ExpectBodyWithoutPrompt("Hello\x1A");
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
-TEST_F(Send870Test, AsciiVerdicts) {
+TEST_F(Send870Test, SingleByteVerdicts) {
     struct Case {
         Strings polls;
         bool sent;
@@ -78,24 +78,24 @@ TEST_F(Send870Test, AsciiVerdicts) {
         OpenPort(kModule870);
         ScriptSend(c.polls);
         MarkLastError();
-        EXPECT_EQ(SendAscii("Hello"), c.sent);
+        EXPECT_EQ(SendSingleByte("Hello"), c.sent);
         EXPECT_EQ(PollsAfter("Hello\x1A"), c.pollsMade);
         EXPECT_EQ(LastError(), kMarker);
     }
 }
 
-TEST_F(Send870Test, AsciiEchoThatSpellsATokenDecidesNothing) {
+TEST_F(Send870Test, SingleByteEchoThatSpellsATokenDecidesNothing) {
     for (const std::string text : {"ok", "error", "Look, OK"}) {
         SCOPED_TRACE(text);
         ReplaceModem();
         OpenPort(kModule870);
         ScriptSend({text + "\x1A\r\n+CMGS: 8\r\n\r\nOK\r\n"});
-        EXPECT_TRUE(SendAscii(text));
+        EXPECT_TRUE(SendSingleByte(text));
 
         ReplaceModem();
         OpenPort(kModule870);
         ScriptSend({text + "\x1A"});
-        EXPECT_FALSE(SendAscii(text));
+        EXPECT_FALSE(SendSingleByte(text));
         EXPECT_EQ(PollsAfter(text + "\x1A"), 42u);
     }
 }
@@ -104,36 +104,36 @@ TEST_F(Send870Test, AsciiEchoThatSpellsATokenDecidesNothing) {
 // "Error 42" is not the module's refusal of a confirmed message.
 TEST_F(Send870Test, UnsolicitedLineBeforeTheEchoDoesNotLetTheEchoDecide) {
     ScriptSend({"\r\n+CMTI: \"MT\",3\r\nError 42\x1A", "\r\n+CMGS: 7\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(SendAscii("Error 42"));
+    EXPECT_TRUE(SendSingleByte("Error 42"));
     EXPECT_EQ(PollsAfter("Error 42\x1A"), 2u);
 }
 
-TEST_F(Send870Test, AsciiLimitsAndRefusedEncoding) {
+TEST_F(Send870Test, SingleByteLimitsAndRefusedEncoding) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(SendAscii(std::string(140, 'a')));
+    EXPECT_TRUE(SendSingleByte(std::string(140, 'a')));
     ClearLog();
-    EXPECT_FALSE(SendAscii(std::string(141, 'a')));
+    EXPECT_FALSE(SendSingleByte(std::string(141, 'a')));
     EXPECT_EQ(LastError(), "英文短信，长度不能大于140");
     EXPECT_TRUE(modem_->Events().empty());
 
     ReplaceModem();
     OpenPort(kModule870);
     modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nERROR\r\n"});
-    EXPECT_FALSE(SendAscii("Hello"));
+    EXPECT_FALSE(SendSingleByte("Hello"));
     EXPECT_EQ(LastError(), "以英文发送时，AT+ZMSGL=1, 2设置失败");
     EXPECT_EQ(modem_->Writes(), Strings{"AT+ZMSGL=1,2\r"});
 }
 
-TEST_F(Send870Test, UnicodeBodyIsRawUcs2EndingInTheUcs2CtrlZ) {
+TEST_F(Send870Test, MultiByteBodyIsRawUcs2EndingInTheUcs2CtrlZ) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(SendUnicode(kChineseZhong));
+    EXPECT_TRUE(SendMultiByte(kChineseZhong));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=6,4\r", "AT+CMGS=\"13912345678\"\r", kZhongBody}));
     ExpectBodyWithoutPrompt(kZhongBody);
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
-TEST_F(Send870Test, UnicodeVerdictsAreReadByteWise) {
+TEST_F(Send870Test, MultiByteVerdictsAreReadByteWise) {
     struct Case {
         const char* what;
         Strings polls;
@@ -152,28 +152,28 @@ TEST_F(Send870Test, UnicodeVerdictsAreReadByteWise) {
         ReplaceModem();
         OpenPort(kModule870);
         ScriptSend(c.polls);
-        EXPECT_EQ(SendUnicode(kChineseZhong), c.sent);
+        EXPECT_EQ(SendMultiByte(kChineseZhong), c.sent);
         EXPECT_EQ(PollsAfter(kZhongBody), c.pollsMade);
     }
 }
 
-TEST_F(Send870Test, UnicodeLimitsAndRefusedEncoding) {
+TEST_F(Send870Test, MultiByteLimitsAndRefusedEncoding) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
     std::string seventy;
     for (int i = 0; i < 70; ++i) {
         seventy += kChineseZhong;
     }
-    EXPECT_TRUE(SendUnicode(seventy));
+    EXPECT_TRUE(SendMultiByte(seventy));
     EXPECT_EQ(modem_->Writes().back().size(), 142u);
     ClearLog();
-    EXPECT_FALSE(SendUnicode(seventy + "a"));
+    EXPECT_FALSE(SendMultiByte(seventy + "a"));
     EXPECT_EQ(LastError(), "中文短信长度不能大于70");
     EXPECT_TRUE(modem_->Events().empty());
 
     ReplaceModem();
     OpenPort(kModule870);
     modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nERROR\r\n"});
-    EXPECT_FALSE(SendUnicode(kChineseZhong));
+    EXPECT_FALSE(SendMultiByte(kChineseZhong));
     EXPECT_EQ(LastError(), "以中文发送时，AT+ZMSGL=6,4设置失败");
     EXPECT_EQ(modem_->Writes(), Strings{"AT+ZMSGL=6,4\r"});
 }
@@ -197,7 +197,7 @@ std::string ReadReply(const std::string& body, char encoding = '0',
            body + "\r\n\r\nOK\r\n";
 }
 
-class Receive870Test : public ScriptedServiceTest {
+class Receive870Test : public FamilyTest {
   protected:
     Receive870Test() { OpenPort(kModule870); }
 
@@ -206,8 +206,7 @@ class Receive870Test : public ScriptedServiceTest {
     void ScriptStore(const Strings& listing) {
         modem_->OnWrite("AT+CMGL=\"ALL\"\r", listing);
         modem_->OnWrite("AT+CMGD=", [this](const std::string&, ScriptedSerialDevice& line) {
-            std::lock_guard<std::mutex> hold(service_.receivedLock);
-            queuedAtDelete_.push_back(service_.receivedQueue.size());
+            queuedAtDelete_.push_back(ReceivedCount());
             line.Arrive({"\r\nOK\r\n"});
         });
     }
@@ -233,7 +232,7 @@ TEST_F(Receive870Test, ReadsEachListedMessageAndDeletesItAfterItsRecord) {
     ScriptStore({Listing(ListingEntry(3, "hello") + ListingEntry(12, "world"))});
     ScriptRead(3, {ReadReply("hello")});
     ScriptRead(12, {ReadReply("world", '0', "13800000000", "10/05/13,08:00:00")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
 
     EXPECT_EQ(modem_->Writes().front(), "AT+CMGL=\"ALL\"\r");
     EXPECT_EQ(ReadsAndDeletes(),
@@ -266,7 +265,7 @@ TEST_F(Receive870Test, ReadsEachListedMessageAndDeletesItAfterItsRecord) {
 TEST_F(Receive870Test, UnsolicitedLineBeforeTheReadReplyDoesNotShiftItsFields) {
     ScriptStore({Listing(ListingEntry(3, "hello"))});
     ScriptRead(3, {"\r\n+CMTI: \"MT\",4\r\n" + ReadReply("hello")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_STREQ(records[0].sender, "13912345678");
@@ -276,20 +275,20 @@ TEST_F(Receive870Test, UnsolicitedLineBeforeTheReadReplyDoesNotShiftItsFields) {
 
 TEST_F(Receive870Test, EmptyStoreReadsNothing) {
     ScriptStore({Listing("")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(modem_->Writes(), Strings{"AT+CMGL=\"ALL\"\r"});
 }
 
 TEST_F(Receive870Test, RefusedOrSilentListingReadsNothing) {
     ScriptStore({"\r\nERROR\r\n"});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(modem_->Writes(), Strings{"AT+CMGL=\"ALL\"\r"});
 
     ReplaceModem();
     OpenPort(kModule870);
     ClearLog();
     ScriptStore({});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGL=\"ALL\"\r"), 22u);
     EXPECT_EQ(Sleeps(), Repeat(500, 22));
 }
@@ -298,7 +297,7 @@ TEST_F(Receive870Test, Encoding4BodyIsRawUcs2AndOtherBodiesAreCopied) {
     ScriptStore({Listing(ListingEntry(1, "?") + ListingEntry(2, "?"))});
     ScriptRead(1, {ReadReply(std::string("\x4E\x2D", 2), '4')});
     ScriptRead(2, {ReadReply(std::string("\x4E\x2D", 2), '0')});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_STREQ(records[0].text, kChineseZhong);
@@ -309,7 +308,7 @@ TEST_F(Receive870Test, BodiesSayingOkOrErrorDoNotEndTheAnswers) {
     ScriptStore({Listing(ListingEntry(1, "OK") + ListingEntry(2, "ERROR"))});
     ScriptRead(1, {ReadReply("OK")});
     ScriptRead(2, {ReadReply("ERROR")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_STREQ(records[0].text, "OK");
@@ -325,7 +324,7 @@ TEST_F(Receive870Test, ReadReplyThatCannotBeCutGetsNoRecordAndStays) {
     ScriptRead(2, {"+CMGR: \"REC READ\",\"139\",\"2010/05/12 10:23:45\",0,0\nb\n\nOK\n"});
     ScriptRead(3, {ReadReply("")});  // an empty body
     ScriptRead(4, {ReadReply("d")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(ReadsAndDeletes(),
               (Strings{"AT+CMGR=1\r", "AT+CMGR=2\r", "AT+CMGR=3\r", "AT+CMGR=4\r", "AT+CMGD=4\r"}));
     const std::vector<ReceivedMessage> records = TakeReceived();
@@ -337,7 +336,7 @@ TEST_F(Receive870Test, RefusedReadLeavesTheRestForTheNextCall) {
     ScriptStore({Listing(ListingEntry(3, "a") + ListingEntry(4, "b"))});
     ScriptRead(3, {"\r\n+CMS ERROR: 321\r\n"});
     ScriptRead(4, {ReadReply("b")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(ReadsAndDeletes(), Strings{"AT+CMGR=3\r"});
     EXPECT_TRUE(TakeReceived().empty());
 }
@@ -347,7 +346,7 @@ TEST_F(Receive870Test, ListingAndReadsShareOnePollCounter) {
     slowListing.push_back(Listing(ListingEntry(5, "a")));
     ScriptStore(slowListing);
     ScriptRead(5, {});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGL=\"ALL\"\r"), 16u);
     EXPECT_EQ(PollsAfter("AT+CMGR=5\r"), 7u);
     EXPECT_EQ(Sleeps(), Concat({Repeat(500, 16), Repeat(300, 7)}));
@@ -361,17 +360,17 @@ TEST_F(Receive870Test, StopWhileWaitingEndsTheCallWithFalse) {
     int readWaits = 0;
     OnEverySleep([&](uint32_t ms) {
         if (ms == 300 && ++readWaits == 2) {
-            service_.running = false;
+            running_ = false;
         }
     });
-    EXPECT_FALSE(service_.Receive870Messages());
+    EXPECT_FALSE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGR=5\r"), 1u);
 }
 
 TEST_F(Receive870Test, LongIndexIsReadWhole) {
     ScriptStore({Listing(ListingEntry(1234, "a"))});
     ScriptRead(1234, {ReadReply("a")});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(ReadsAndDeletes(), (Strings{"AT+CMGR=1234\r", "AT+CMGD=1234\r"}));
 }
 
@@ -379,7 +378,7 @@ TEST_F(Receive870Test, OverlongFieldsAreCutToTheirSize) {
     ScriptStore({Listing(ListingEntry(1, "a"))});
     ScriptRead(1,
                {ReadReply(std::string(300, 'b'), '0', std::string(40, '1'), std::string(40, 't'))});
-    EXPECT_TRUE(service_.Receive870Messages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(std::string(records[0].sender), std::string(31, '1'));

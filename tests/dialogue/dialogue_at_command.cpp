@@ -1,7 +1,8 @@
 // The single-command exchange every modem dialogue is built from, and the query of the SIM's
-// service-centre number.
+// service-centre number in a GSM module's set-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "dialogue/dialogue_fixture.h"
@@ -10,14 +11,14 @@ namespace tidewire {
 namespace dialogue {
 namespace {
 
-class AtCommandTest : public ScriptedServiceTest {
+class AtCommandTest : public ChannelTest {
   protected:
-    AtCommandTest() { OpenPort(kModuleGsm); }
+    AtCommandTest() { OpenChannel(); }
 
     // "AT\r" answered by the given polls.
     bool ProbeAnsweredWith(const Strings& polls) {
         modem_->OnWrite("AT\r", polls);
-        return service_.SendAtCommand("AT\r", "OK", "ERROR");
+        return channel_.SendAtCommand("AT\r", "OK", "ERROR");
     }
 };
 
@@ -37,7 +38,7 @@ TEST_F(AtCommandTest, EndsInThePollInWhichTheExpectedTokenArrives) {
 }
 
 TEST_F(AtCommandTest, SilentModuleFailsAfterTwelvePolls) {
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(channel_.SendAtCommand("AT\r", "OK", "ERROR"));
     EXPECT_EQ(modem_->ReadCount(), 12u);
     EXPECT_EQ(Sleeps(), Repeat(200, 12));
 }
@@ -51,7 +52,7 @@ TEST_F(AtCommandTest, AnswerInTheTwelfthPollCountsAndOneLaterDoesNot) {
     Strings late = Silence(12);
     late.push_back("OK\r\n");
     modem_->OnWriteOnce("AT+CPIN?\r", late);
-    EXPECT_FALSE(service_.SendAtCommand("AT+CPIN?\r", "OK", "ERROR"));
+    EXPECT_FALSE(channel_.SendAtCommand("AT+CPIN?\r", "OK", "ERROR"));
     EXPECT_EQ(modem_->ReadCount(), 12u);
 }
 
@@ -75,55 +76,79 @@ TEST_F(AtCommandTest, LowerCaseAnswerSatisfiesTheToken) {
 
 TEST_F(AtCommandTest, InputWaitingBeforeTheCommandIsNeverRead) {
     modem_->Arrive({"\r\nOK\r\n", "RING\r\n"});
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(channel_.SendAtCommand("AT\r", "OK", "ERROR"));
     for (const std::string& event : modem_->Events()) {
         EXPECT_EQ(event.find("OK"), std::string::npos) << event;
     }
 }
 
 TEST_F(AtCommandTest, ClosedPortFailsWithoutTouchingTheLine) {
-    service_.port.Close();
+    channel_.Port().Close();
     modem_->ClearEvents();
-    EXPECT_FALSE(service_.SendAtCommand("AT\r", "OK", "ERROR"));
+    EXPECT_FALSE(channel_.SendAtCommand("AT\r", "OK", "ERROR"));
     EXPECT_TRUE(modem_->Events().empty());
     EXPECT_TRUE(Sleeps().empty());
 }
 
 // --- The SIM's service centre -------------------------------------------------------------------
 
-class ServiceCentreQueryTest : public AtCommandTest {
+// A GSM module set up with "card": the SIM's number is asked for after the storage selection
+// and configured after it.
+class ServiceCentreQueryTest : public FamilyTest {
   protected:
-    ServiceCentreQueryTest() { std::strcpy(service_.serviceCentre, "card"); }
+    ServiceCentreQueryTest() { ReplaceModemAndOpen(); }
 
+    void ReplaceModemAndOpen() {
+        ReplaceModem();
+        OpenPort(kModuleGsm);
+        SetServiceCentre("card");
+    }
+
+    // The service centre after a set-up in which the SIM's query got the given polls; every
+    // other command is answered OK.
     std::string QueryAnsweredWith(const Strings& polls) {
         modem_->OnWrite("AT+CSCA?\r", polls);
-        service_.QueryServiceCentre();
-        return service_.serviceCentre;
+        modem_->OnWrite(
+            [](const std::string&, ScriptedSerialDevice& line) { line.Arrive({"\r\nOK\r\n"}); });
+        EXPECT_EQ(SetUpModule().outcome, SetUpResult::Outcome::Ready);
+        EXPECT_EQ(modem_->Writes().back(),
+                  std::string("AT+CSCA=\"") + session_.serviceCentre + "\"\r");
+        return session_.serviceCentre;
+    }
+
+    // The events from the query's write up to the next command's purge.
+    Strings QueryEvents() const {
+        const Strings events = modem_->Events();
+        auto at = std::find(events.begin(), events.end(), "write:AT+CSCA?\r");
+        Strings found;
+        for (; at != events.end() && *at != "purge-in"; ++at) {
+            found.push_back(*at);
+        }
+        return found;
     }
 };
 
 TEST_F(ServiceCentreQueryTest, TakesTheQuotedNumberFromOneReadAfterOneSecond) {
     EXPECT_EQ(QueryAnsweredWith({"AT+CSCA?\r\r\n+CSCA: \"+8613800100500\",145\r\n\r\nOK\r\n"}),
               "+8613800100500");
-    EXPECT_EQ(modem_->Events(),
-              (Strings{"purge-in", "purge-out", "write:AT+CSCA?\r",
+    EXPECT_EQ(QueryEvents(),
+              (Strings{"write:AT+CSCA?\r",
                        "read:AT+CSCA?\r\r\n+CSCA: \"+8613800100500\",145\r\n\r\nOK\r\n"}));
-    EXPECT_EQ(Sleeps(), Repeat(1000, 1));
+    EXPECT_EQ(Sleeps(), Concat({Repeat(200, 3), Repeat(1000, 1), Repeat(200, 1)}));
 }
 
 TEST_F(ServiceCentreQueryTest, ReadsOnlyOnceEvenWhenNothingHasArrivedYet) {
     EXPECT_EQ(QueryAnsweredWith({"", "\r\n+CSCA: \"+8613800100500\",145\r\n"}), "card");
-    EXPECT_EQ(modem_->ReadCount(), 1u);
+    EXPECT_EQ(QueryEvents(), (Strings{"write:AT+CSCA?\r", "read:"}));
 }
 
 TEST_F(ServiceCentreQueryTest, TakesNineteenCharactersWithOrWithoutPlus) {
-    modem_->OnWriteOnce("AT+CSCA?\r", {"+CSCA: \"1380010050012345678\",129\r\nOK\r\n"});
-    service_.QueryServiceCentre();
-    EXPECT_STREQ(service_.serviceCentre, "1380010050012345678");
+    EXPECT_EQ(QueryAnsweredWith({"+CSCA: \"1380010050012345678\",129\r\nOK\r\n"}),
+              "1380010050012345678");
 
-    modem_->OnWriteOnce("AT+CSCA?\r", {"+CSCA: \"+123456789012345678\",145\r\nOK\r\n"});
-    service_.QueryServiceCentre();
-    EXPECT_STREQ(service_.serviceCentre, "+123456789012345678");
+    ReplaceModemAndOpen();
+    EXPECT_EQ(QueryAnsweredWith({"+CSCA: \"+123456789012345678\",145\r\nOK\r\n"}),
+              "+123456789012345678");
 }
 
 TEST_F(ServiceCentreQueryTest, TakesTheNumbersRealModulesReport) {
@@ -132,9 +157,9 @@ TEST_F(ServiceCentreQueryTest, TakesTheNumbersRealModulesReport) {
         {"replies/gammu/at-smsc/03.dump", "6281100000"},
     };
     for (const auto& [dump, number] : dumps) {
-        modem_->OnWriteOnce("AT+CSCA?\r", {CapturedReply(dump)});
-        service_.QueryServiceCentre();
-        EXPECT_STREQ(service_.serviceCentre, number) << dump;
+        SCOPED_TRACE(dump);
+        ReplaceModemAndOpen();
+        EXPECT_EQ(QueryAnsweredWith({CapturedReply(dump)}), number);
     }
 }
 
@@ -149,22 +174,29 @@ TEST_F(ServiceCentreQueryTest, KeepsTheStoredValueWhenTheAnswerHoldsNoNumber) {
         {"\r\n+CSCA: \"+\",145\r\n"},                              // a plus alone
     };
     for (const Strings& answer : answers) {
-        modem_->OnWriteOnce("AT+CSCA?\r", answer);
-        service_.QueryServiceCentre();
-        EXPECT_STREQ(service_.serviceCentre, "card") << answer[0];
+        SCOPED_TRACE(answer[0]);
+        ReplaceModemAndOpen();
+        EXPECT_EQ(QueryAnsweredWith(answer), "card");
     }
 }
 
 TEST_F(ServiceCentreQueryTest, SilentModuleLeavesTheStoredValue) {
     EXPECT_EQ(QueryAnsweredWith({}), "card");
-    EXPECT_EQ(modem_->ReadCount(), 1u);
+    EXPECT_EQ(QueryEvents(), (Strings{"write:AT+CSCA?\r", "read:"}));
 }
 
 TEST_F(ServiceCentreQueryTest, ClosedPortLeavesTheStoredValueAndTheLineAlone) {
-    service_.port.Close();
-    modem_->ClearEvents();
-    EXPECT_EQ(QueryAnsweredWith({"+CSCA: \"+8613800100500\",145\r\n"}), "card");
-    EXPECT_TRUE(modem_->Events().empty());
+    // The port goes away while the module takes its storage selection.
+    modem_->OnWrite("AT+CPMS=ME\r",
+                    [this](const std::string&, ScriptedSerialDevice&) { channel_.Port().Close(); });
+    modem_->OnWrite(
+        [](const std::string&, ScriptedSerialDevice& line) { line.Arrive({"\r\nOK\r\n"}); });
+    const SetUpResult result = SetUpModule();
+    EXPECT_EQ(result.outcome, SetUpResult::Outcome::Failed);
+    EXPECT_EQ(result.failure, ErrorText::InitServiceCentre);
+    EXPECT_STREQ(session_.serviceCentre, "card");
+    EXPECT_TRUE(WritesStartingWith("AT+CSCA").empty());
+    EXPECT_EQ(modem_->Events().back(), "close");
 }
 
 }  // namespace

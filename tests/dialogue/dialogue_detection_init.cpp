@@ -3,6 +3,7 @@
 // recorded, and where a stop is noticed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 
@@ -15,18 +16,27 @@ namespace {
 // --- Detection
 // ------------------------------------------------------------------------------------
 
-class DetectionTest : public ScriptedServiceTest {
+class DetectionTest : public ChannelTest {
   protected:
-    explicit DetectionTest(Edition edition = Edition::Current) : ScriptedServiceTest(edition) {
-        OpenPort(kModuleUnknown);
+    explicit DetectionTest(Edition edition = Edition::Current) : edition_(edition) {
+        OpenChannel();
     }
 
-    // The family detected from a model answer, or 0 when detection failed.
-    int32_t FamilyFor(const std::string& model) {
-        service_.moduleType = kModuleUnknown;
-        modem_->OnWriteOnce("AT+GMM\r", {"AT+GMM\r\r\n" + model + "\r\n\r\nOK\r\n"});
-        return service_.DetectModuleType() ? service_.moduleType.load() : 0;
+    // The family identified by the answer the module gives, or 0 when identification failed.
+    int32_t Identified() {
+        const Identification identification = IdentifyFamily(channel_, edition_);
+        model_ = identification.model;
+        return identification.family != nullptr ? identification.family->Code() : 0;
     }
+
+    // The family identified from a model answer.
+    int32_t FamilyFor(const std::string& model) {
+        modem_->OnWriteOnce("AT+GMM\r", {"AT+GMM\r\r\n" + model + "\r\n\r\nOK\r\n"});
+        return Identified();
+    }
+
+    const Edition edition_;
+    std::string model_;  // the model text of the last identification
 };
 
 class LegacyDetectionTest : public DetectionTest {
@@ -63,39 +73,48 @@ TEST_F(DetectionTest, NeedsOkWithinSeventeenPolls) {
     Strings inTime = Silence(16);
     inTime.push_back("MODEL 199\r\nOK\r\n");
     modem_->OnWriteOnce("AT+GMM\r", inTime);
-    EXPECT_TRUE(service_.DetectModuleType());
-    EXPECT_EQ(service_.moduleType.load(), kModule865);
+    EXPECT_EQ(Identified(), kModule865);
     EXPECT_EQ(modem_->ReadCount(), 17u);
 
     ClearLog();
-    service_.moduleType = kModule860;
     Strings tooLate = Silence(17);
     tooLate.push_back("MODEL 199\r\nOK\r\n");
     modem_->OnWriteOnce("AT+GMM\r", tooLate);
-    EXPECT_FALSE(service_.DetectModuleType());
+    EXPECT_EQ(Identified(), 0);
     EXPECT_EQ(modem_->ReadCount(), 17u);
     EXPECT_EQ(Sleeps(), Repeat(200, 17));
-    EXPECT_EQ(service_.moduleType.load(), kModule860) << "a failed detection keeps the family";
+}
+
+TEST_F(DetectionTest, KeepsTheModelLinesOfTheAnswerAsPrintableText) {
+    // The echo, the result code, an indication and the "+GMM:" prefix are not the model; a
+    // module that answers in two lines gets them joined, and bytes no codeset agrees on dropped.
+    modem_->OnWriteOnce("AT+GMM\r", {"AT+GMM\r\r\n+CMTI: \"ME\",3\r\n+GMM:  sim800 r14\r\n"
+                                     "\r\nrev\x01 \xE4\xB8\x80"
+                                     "B\r\n\r\nOK\r\n"});
+    EXPECT_EQ(Identified(), kModuleGsm);
+    EXPECT_EQ(model_, "SIM800 R14 REV B");
+
+    modem_->OnWriteOnce("AT+GMM\r", {"\r\n" + std::string(100, 'X') + "\r\nOK\r\n"});
+    EXPECT_EQ(Identified(), kModuleGsm);
+    EXPECT_EQ(model_, std::string(kModelTextSize - 1, 'X'));
 }
 
 TEST_F(DetectionTest, KnownModelWithoutOkIsNoDetection) {
     modem_->OnWriteOnce("AT+GMM\r", {"\r\nMODEL 199\r\n"});
-    EXPECT_FALSE(service_.DetectModuleType());
-    EXPECT_EQ(service_.moduleType.load(), kModuleUnknown);
+    EXPECT_EQ(Identified(), 0);
+    EXPECT_EQ(model_, "") << "no model is kept from an answer that never ended";
 }
 
 TEST_F(DetectionTest, ErrorAnswerFailsDetection) {
-    service_.moduleType = kModule870;
     modem_->OnWriteOnce("AT+GMM\r", {"\r\nERROR\r\n"});
-    EXPECT_FALSE(service_.DetectModuleType());
+    EXPECT_EQ(Identified(), 0);
     EXPECT_EQ(modem_->ReadCount(), 1u);
-    EXPECT_EQ(service_.moduleType.load(), kModule870);
 }
 
 // --- Initialisation
 // -------------------------------------------------------------------------------
 
-class InitialisationTest : public ScriptedServiceTest {
+class InitialisationTest : public FamilyTest {
   protected:
     // The module answers OK to everything not scripted before.
     void AnswerOkToTheRest() {
@@ -103,61 +122,57 @@ class InitialisationTest : public ScriptedServiceTest {
             [](const std::string&, ScriptedSerialDevice& line) { line.Arrive({"\r\nOK\r\n"}); });
     }
 
-    // Initialises a module of the family whose port is open and whose service runs.
-    bool Initialise(int32_t family, const char* serviceCentre = "+8613800100500") {
+    // Sets up a module of the family whose port is open and whose service runs.
+    SetUpResult::Outcome Initialise(int32_t family, const char* serviceCentre = "+8613800100500") {
         OpenPort(family);
-        std::strcpy(service_.serviceCentre, serviceCentre);
+        SetServiceCentre(serviceCentre);
         AnswerOkToTheRest();
-        return service_.InitialiseModule();
+        result_ = SetUpModule();
+        return result_.outcome;
     }
 
-    // The state after a fatal failure or a stop: service ended, port closed.
-    void ExpectServiceEnded() {
-        EXPECT_FALSE(service_.running.load());
-        EXPECT_FALSE(service_.started.load());
-        EXPECT_FALSE(service_.port.IsOpen());
-    }
-
-    void ExpectServiceRunning() {
-        EXPECT_TRUE(service_.running.load());
-        EXPECT_TRUE(service_.started.load());
-        EXPECT_TRUE(service_.port.IsOpen());
+    // A failure that ends the service, with the text it leaves.
+    void ExpectFailedWith(const char* text) {
+        EXPECT_EQ(result_.outcome, SetUpResult::Outcome::Failed);
+        EXPECT_EQ(ErrorTextUtf8(result_.failure), std::string(text));
     }
 
     // Answers the command with OK and asks the service to stop, as SMSStopSerice would
     // while the command is in progress.
     void StopDuring(const std::string& command) {
         modem_->OnWriteOnce(command, [this](const std::string&, ScriptedSerialDevice& line) {
-            service_.running = false;
+            running_ = false;
             line.Arrive({"\r\nOK\r\n"});
         });
     }
+
+    SetUpResult result_ = SetUpResult::Ready();
 };
 
+constexpr SetUpResult::Outcome kReady = SetUpResult::Outcome::Ready;
+constexpr SetUpResult::Outcome kStopped = SetUpResult::Outcome::Stopped;
+constexpr SetUpResult::Outcome kFailed = SetUpResult::Outcome::Failed;
+
 TEST_F(InitialisationTest, GsmModuleGetsItsFourCommandsInOrder) {
-    EXPECT_TRUE(Initialise(kModuleGsm));
+    EXPECT_EQ(Initialise(kModuleGsm), kReady);
     EXPECT_EQ(modem_->Writes(), (Strings{"AT+CNMI=1,0,0,0,1\r", "AT+CMGF=0\r", "AT+CPMS=ME\r",
                                          "AT+CSCA=\"+8613800100500\"\r"}));
-    ExpectServiceRunning();
     EXPECT_EQ(LastError(), "");
 }
 
 TEST_F(InitialisationTest, Type870GetsNotificationsAndStorage) {
-    EXPECT_TRUE(Initialise(kModule870));
+    EXPECT_EQ(Initialise(kModule870), kReady);
     EXPECT_EQ(modem_->Writes(), (Strings{"AT+CNMI=2,1,0,0,0\r", "AT+CPMS=MT\r"}));
-    ExpectServiceRunning();
 }
 
 TEST_F(InitialisationTest, Type860GetsItsMessageTypeCommands) {
-    EXPECT_TRUE(Initialise(kModule860));
+    EXPECT_EQ(Initialise(kModule860), kReady);
     EXPECT_EQ(modem_->Writes(), (Strings{"at$smstype=1\r", "at$mtrpttype=0\r"}));
-    ExpectServiceRunning();
 }
 
 TEST_F(InitialisationTest, Type865IsSentNothing) {
-    EXPECT_TRUE(Initialise(kModule865));
+    EXPECT_EQ(Initialise(kModule865), kReady);
     EXPECT_TRUE(modem_->Events().empty());
-    ExpectServiceRunning();
 }
 
 TEST_F(InitialisationTest, FatalFailuresEndTheServiceWithTheirText) {
@@ -179,26 +194,23 @@ TEST_F(InitialisationTest, FatalFailuresEndTheServiceWithTheirText) {
         SCOPED_TRACE(c.refused);
         ReplaceModem();
         modem_->OnWrite(c.refused, Strings{"\r\nERROR\r\n"});
-        EXPECT_FALSE(Initialise(c.family));
-        EXPECT_EQ(LastError(), c.text);
+        EXPECT_EQ(Initialise(c.family), kFailed);
+        ExpectFailedWith(c.text);
         EXPECT_EQ(modem_->Writes().size(), c.commandsWritten) << "nothing follows the failure";
-        ExpectServiceEnded();
     }
 }
 
 TEST_F(InitialisationTest, FailedStorageSelectionIsRecordedAndTheSequenceGoesOn) {
     modem_->OnWrite("AT+CPMS=ME\r", Strings{"\r\nERROR\r\n"});
-    EXPECT_TRUE(Initialise(kModuleGsm));
+    EXPECT_EQ(Initialise(kModuleGsm), kReady);
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CPMS=ME)发生错误");
     EXPECT_EQ(modem_->Writes().back(), "AT+CSCA=\"+8613800100500\"\r");
-    ExpectServiceRunning();
 }
 
 TEST_F(InitialisationTest, FailedStorageSelectionOn870IsRecorded) {
     modem_->OnWrite("AT+CPMS=MT\r", Strings{"\r\nERROR\r\n"});
-    EXPECT_TRUE(Initialise(kModule870));
+    EXPECT_EQ(Initialise(kModule870), kReady);
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CPMS=MT)发生错误");
-    ExpectServiceRunning();
 }
 
 TEST_F(InitialisationTest, StopDuringAGsmCommandEndsAfterThatCommandWithoutText) {
@@ -207,78 +219,110 @@ TEST_F(InitialisationTest, StopDuringAGsmCommandEndsAfterThatCommandWithoutText)
     for (const auto& [command, written] : cases) {
         SCOPED_TRACE(command);
         ReplaceModem();
-        service_.ClearLastError();
+        ClearLastError();
         StopDuring(command);
-        EXPECT_FALSE(Initialise(kModuleGsm));
+        EXPECT_EQ(Initialise(kModuleGsm), kStopped);
         EXPECT_EQ(modem_->Writes().size(), written);
         EXPECT_EQ(LastError(), "");
-        ExpectServiceEnded();
     }
+}
+
+TEST_F(InitialisationTest, LegacyEditionRunsTheWholeSequenceDespiteAStop) {
+    session_.edition = Edition::Legacy;
+    StopDuring("AT+CNMI=1,0,0,0,1\r");
+    EXPECT_EQ(Initialise(kModuleGsm), kReady);
+    EXPECT_EQ(modem_->Writes().size(), 4u);
 }
 
 TEST_F(InitialisationTest, StopDuringTheCardQuerySendsNoServiceCentre) {
     modem_->OnWriteOnce("AT+CSCA?\r", [this](const std::string&, ScriptedSerialDevice& line) {
-        service_.running = false;
+        running_ = false;
         line.Arrive({"+CSCA: \"+8613800100500\",145\r\n\r\nOK\r\n"});
     });
-    EXPECT_FALSE(Initialise(kModuleGsm, "card"));
+    EXPECT_EQ(Initialise(kModuleGsm, "card"), kStopped);
     EXPECT_TRUE(WritesStartingWith("AT+CSCA=").empty());
-    ExpectServiceEnded();
 }
 
 TEST_F(InitialisationTest, CdmaFamiliesLookForAStopBeforeEachCommand) {
     OpenPort(kModule870);
-    service_.running = false;
-    EXPECT_FALSE(service_.InitialiseModule());
+    running_ = false;
+    EXPECT_EQ(SetUpModule().outcome, kStopped);
     EXPECT_TRUE(modem_->Writes().empty());
-    ExpectServiceEnded();
 
     ReplaceModem();
     StopDuring("AT+CNMI=2,1,0,0,0\r");
-    EXPECT_FALSE(Initialise(kModule870));
+    EXPECT_EQ(Initialise(kModule870), kStopped);
     EXPECT_EQ(modem_->Writes(), Strings{"AT+CNMI=2,1,0,0,0\r"});
-    ExpectServiceEnded();
 
     ReplaceModem();
     StopDuring("at$smstype=1\r");
-    EXPECT_FALSE(Initialise(kModule860));
+    EXPECT_EQ(Initialise(kModule860), kStopped);
     EXPECT_EQ(modem_->Writes(), Strings{"at$smstype=1\r"});
-    ExpectServiceEnded();
 }
 
 TEST_F(InitialisationTest, CardAsksTheSimAndConfiguresItsNumber) {
     modem_->OnWrite("AT+CSCA?\r", Strings{"\r\n+CSCA: \"+8613800571500\",145\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(Initialise(kModuleGsm, "card"));
+    EXPECT_EQ(Initialise(kModuleGsm, "card"), kReady);
     EXPECT_EQ(modem_->Writes(), (Strings{"AT+CNMI=1,0,0,0,1\r", "AT+CMGF=0\r", "AT+CPMS=ME\r",
                                          "AT+CSCA?\r", "AT+CSCA=\"+8613800571500\"\r"}));
-    EXPECT_STREQ(service_.serviceCentre, "+8613800571500");
+    EXPECT_STREQ(session_.serviceCentre, "+8613800571500");
     EXPECT_EQ(Sleeps(), Concat({Repeat(200, 3), Repeat(1000, 1), Repeat(200, 1)}));
 }
 
 TEST_F(InitialisationTest, CardStaysWhenTheSimGivesNoNumber) {
     modem_->OnWrite("AT+CSCA?\r", Strings{});
-    EXPECT_TRUE(Initialise(kModuleGsm, "card"));
+    EXPECT_EQ(Initialise(kModuleGsm, "card"), kReady);
     EXPECT_EQ(modem_->Writes().back(), "AT+CSCA=\"card\"\r");
 }
 
 TEST_F(InitialisationTest, OnlyLowerCaseCardIsTheSpecialValue) {
-    EXPECT_TRUE(Initialise(kModuleGsm, "Card"));
+    EXPECT_EQ(Initialise(kModuleGsm, "Card"), kReady);
     EXPECT_TRUE(WritesStartingWith("AT+CSCA?").empty());
     EXPECT_EQ(modem_->Writes().back(), "AT+CSCA=\"Card\"\r");
 }
 
-TEST_F(InitialisationTest, SerialFailureDuringInitialisationIsFatal) {
+// A port failure leaves the set-up at once; the service turns it into its text and ends.
+TEST_F(InitialisationTest, SerialFailureLeavesTheSetUpAtOnce) {
     modem_->FailWriteAt(2, true, EIO);
-    EXPECT_FALSE(Initialise(kModuleGsm));
-    EXPECT_EQ(LastError(), "初始化Modem时串口发生错误");
+    EXPECT_THROW(Initialise(kModuleGsm), CSerialException);
     EXPECT_EQ(modem_->Writes(), Strings{"AT+CNMI=1,0,0,0,1\r"});
-    ExpectServiceEnded();
 
     ReplaceModem();
     modem_->FailReadAt(1, false, EIO);
-    EXPECT_FALSE(Initialise(kModule860));
+    EXPECT_THROW(Initialise(kModule860), CSerialException);
+    EXPECT_EQ(modem_->Writes(), Strings{"at$smstype=1\r"});
+}
+
+class ServiceSetUpTest : public ScriptedServiceTest {};
+
+TEST_F(ServiceSetUpTest, SerialFailureDuringSetUpEndsTheServiceWithItsText) {
+    // The probe, the model query and the SIM check go through; the set-up's second command
+    // meets a port that fails for good.
+    ScriptGsmModule(*modem_);
+    modem_->FailWriteAt(5, true, EIO);
+    ASSERT_EQ(Start(), 1);
+    ASSERT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
     EXPECT_EQ(LastError(), "初始化Modem时串口发生错误");
-    ExpectServiceEnded();
+    EXPECT_EQ(WritesStartingWith("AT+C"), (Strings{"AT+CPIN?\r", "AT+CNMI=1,0,0,0,1\r"}));
+    EXPECT_EQ(modem_->Events().back(), "close");
+}
+
+TEST_F(ServiceSetUpTest, StopDuringSetUpEndsTheServiceWithoutText) {
+    std::atomic<bool> settingUp{false};
+    modem_->OnWriteOnce("AT+CNMI=", [&](const std::string&, ScriptedSerialDevice& line) {
+        // The module takes the first set-up command while the host's stop begins.
+        settingUp = true;
+        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
+        line.Arrive({"\r\nOK\r\n"});
+    });
+    ScriptGsmModule(*modem_);
+    ASSERT_EQ(Start(), 1);
+    ASSERT_TRUE(Eventually([&] { return settingUp.load(); }));
+    service_.StopService();
+    EXPECT_FALSE(service_.Started());
+    EXPECT_EQ(LastError(), "");
+    EXPECT_EQ(modem_->Writes().back(), "AT+CNMI=1,0,0,0,1\r");
+    EXPECT_EQ(modem_->Events().back(), "close");
 }
 
 }  // namespace

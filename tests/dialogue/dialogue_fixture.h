@@ -1,5 +1,6 @@
-// What every dialogue test stands on: a service whose port is the scripted modem line, waits
-// that take no time but are written down, and a few readers of what the modem saw.
+// What every dialogue test stands on: the scripted modem line, waits that take no time but are
+// written down, and a few readers of what the modem saw; on top of them the channel alone, a
+// family's procedures on the channel, or the whole service.
 #ifndef TIDEWIRE_TESTS_DIALOGUE_DIALOGUE_FIXTURE_H
 #define TIDEWIRE_TESTS_DIALOGUE_DIALOGUE_FIXTURE_H
 
@@ -19,6 +20,9 @@
 #include <vector>
 
 #include "api/SmsService.h"
+#include "family/FamilyTable.h"
+#include "family/ModuleFamily.h"
+#include "modem/ModemChannel.h"
 #include "support/ScriptedSerialDevice.h"
 #include "support/TestData.h"
 
@@ -92,53 +96,20 @@ class Gate {
 
 constexpr const char* kDevicePath = "/dev/scripted";
 
-class ScriptedServiceTest : public ::testing::Test {
+// The scripted line and the log of the waits a dialogue makes, which every dialogue test reads.
+class ScriptedLineTest : public ::testing::Test {
   private:
-    // Declared before the service, so they outlive any worker that the service still joins.
+    // Declared before whatever the derived fixtures build on them, so they outlive any worker
+    // that a service still joins.
     mutable std::mutex sleepLock_;
     Intervals sleeps_;
     std::function<void(uint32_t)> sleepHook_;
 
   protected:
-    explicit ScriptedServiceTest(Edition edition = Edition::Current) : service_(edition) {
-        ReplaceModem();
-        service_.SetSleepFunction([this](uint32_t ms) { OnSleep(ms); });
+    // The sleep that records every wait instead of waiting.
+    SleepFunction RecordingSleep() {
+        return [this](uint32_t ms) { OnSleep(ms); };
     }
-
-    ~ScriptedServiceTest() override {
-        // A test that failed half-way must not leave a worker polling a device that is gone.
-        service_.StopService();
-    }
-
-    // A fresh modem line in place of the old one, for tests that walk through several cases.
-    void ReplaceModem() {
-        auto made = ScriptedSerialDevice::Make();
-        modem_ = made.second;
-        service_.port.SetDevice(std::move(made.first));
-    }
-
-    // The port as start-up leaves it, for procedures that are called directly.
-    void OpenPort(int32_t family) {
-        service_.port.OpenPath(kDevicePath, LineSettings{});
-        service_.running = true;
-        service_.started = true;
-        service_.moduleType = family;
-        modem_->ClearEvents();
-    }
-
-    int32_t Start(const char* serviceCentre = "+8613800100500") {
-        return service_.StartServiceOnDevice(kDevicePath, LineSettings{}, serviceCentre);
-    }
-
-    std::string LastError() {
-        char buffer[1024] = {};
-        const int32_t length = service_.GetLastError(buffer, sizeof buffer);
-        return std::string(buffer, static_cast<size_t>(length));
-    }
-
-    // A text that a procedure which "leaves the last error unchanged" must not touch.
-    void MarkLastError() { service_.SetLastError(ErrorText::NotStarted); }
-    static constexpr const char* kMarker = "服务器未启动";
 
     Intervals Sleeps() const {
         std::lock_guard<std::mutex> hold(sleepLock_);
@@ -188,30 +159,6 @@ class ScriptedServiceTest : public ::testing::Test {
         return found;
     }
 
-    std::vector<ReceivedMessage> TakeReceived() {
-        std::vector<ReceivedMessage> records;
-        ReceivedMessage record;
-        while (service_.GetNextMessage(reinterpret_cast<char*>(&record)) == 1) {
-            records.push_back(record);
-        }
-        return records;
-    }
-
-    std::vector<OutgoingMessage> TakeReports() {
-        std::vector<OutgoingMessage> reports;
-        OutgoingMessage report;
-        while (service_.Report(reinterpret_cast<char*>(&report)) == 1) {
-            reports.push_back(report);
-        }
-        return reports;
-    }
-
-    size_t OutgoingCount() {
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        return service_.outgoingQueue.size();
-    }
-
-    SmsService service_;
     ScriptedSerialDevice* modem_ = nullptr;
 
   private:
@@ -231,6 +178,147 @@ class ScriptedServiceTest : public ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
+};
+
+// The channel to a module on the scripted line, with the running flag its polls watch.
+class ChannelTest : public ScriptedLineTest {
+  protected:
+    ChannelTest() {
+        ReplaceModem();
+        channel_.SetSleepFunction(RecordingSleep());
+    }
+
+    // A fresh modem line in place of the old one, for tests that walk through several cases.
+    void ReplaceModem() {
+        auto made = ScriptedSerialDevice::Make();
+        modem_ = made.second;
+        channel_.Port().SetDevice(std::move(made.first));
+    }
+
+    // The port open and the service running, as start-up leaves them.
+    void OpenChannel() {
+        channel_.Port().OpenPath(kDevicePath, LineSettings{});
+        running_ = true;
+        modem_->ClearEvents();
+    }
+
+    std::atomic<bool> running_{false};
+    ModemChannel channel_{running_};
+};
+
+// The procedures of one family on the channel, with the inbox and the error log they report
+// to, as the worker calls them.
+class FamilyTest : public ChannelTest, private Inbox, private ErrorLog {
+  protected:
+    explicit FamilyTest(Edition edition = Edition::Current)
+        : session_{channel_, *this, *this, edition, {}} {}
+
+    // The port as start-up leaves it, for the procedures of `family`.
+    void OpenPort(int32_t family) {
+        OpenChannel();
+        family_ = FamilyWithCode(family, session_.edition);
+        ASSERT_NE(family_, nullptr) << family;
+    }
+
+    void SetServiceCentre(const char* centre) {
+        std::memset(session_.serviceCentre, 0, sizeof session_.serviceCentre);
+        std::strncpy(session_.serviceCentre, centre, sizeof session_.serviceCentre - 1);
+    }
+
+    SetUpResult SetUpModule() { return family_->SetUp(session_); }
+    bool Send(TextKind kind, const std::string& text, char (&number)[32]) {
+        return family_->Send(session_, kind, text.c_str(), number);
+    }
+    bool Receive() { return family_->Receive(session_); }
+
+    std::string LastError() const { return lastError_ != nullptr ? lastError_ : ""; }
+    // A text that a procedure which "leaves the last error unchanged" must not touch.
+    void MarkLastError() { Record(ErrorText::NotStarted); }
+    static constexpr const char* kMarker = "服务器未启动";
+    void ClearLastError() { lastError_ = nullptr; }
+
+    std::vector<ReceivedMessage> TakeReceived() {
+        std::vector<ReceivedMessage> records;
+        records.swap(received_);
+        return records;
+    }
+    size_t ReceivedCount() const { return received_.size(); }
+
+    ModuleSession session_;
+    const ModuleFamily* family_ = nullptr;
+
+  private:
+    void Take(const ReceivedMessage& record) override { received_.push_back(record); }
+    void Record(ErrorText error) override { lastError_ = ErrorTextUtf8(error); }
+
+    std::vector<ReceivedMessage> received_;
+    const char* lastError_ = nullptr;
+};
+
+// The whole service, its port on the scripted line.
+class ScriptedServiceTest : public ScriptedLineTest {
+  protected:
+    explicit ScriptedServiceTest(Edition edition = Edition::Current) : service_(edition) {
+        ReplaceModem();
+        service_.SetSleepFunction(RecordingSleep());
+    }
+
+    ~ScriptedServiceTest() override {
+        // A test that failed half-way must not leave a worker polling a device that is gone.
+        service_.StopService();
+    }
+
+    // A fresh modem line in place of the old one, for tests that walk through several cases.
+    void ReplaceModem() {
+        auto made = ScriptedSerialDevice::Make();
+        modem_ = made.second;
+        service_.UseDevice(std::move(made.first));
+    }
+
+    int32_t Start(const char* serviceCentre = "+8613800100500") {
+        return service_.StartServiceOnDevice(kDevicePath, LineSettings{}, serviceCentre);
+    }
+
+    std::string LastError() {
+        char buffer[1024] = {};
+        const int32_t length = service_.GetLastError(buffer, sizeof buffer);
+        return std::string(buffer, static_cast<size_t>(length));
+    }
+
+    // Leaves a text that a step which "leaves the last error unchanged" must not touch: that of
+    // a start-up refused before it touches anything (the service is running, or the service
+    // centre is too long).
+    void MarkLastError() {
+        EXPECT_EQ(Start("+86138001005001234567"), 0);
+        marker_ = LastError();
+        EXPECT_NE(marker_, "");
+    }
+    const std::string& Marker() const { return marker_; }
+
+    std::vector<ReceivedMessage> TakeReceived() {
+        std::vector<ReceivedMessage> records;
+        ReceivedMessage record;
+        while (service_.GetNextMessage(reinterpret_cast<char*>(&record)) == 1) {
+            records.push_back(record);
+        }
+        return records;
+    }
+
+    std::vector<OutgoingMessage> TakeReports() {
+        std::vector<OutgoingMessage> reports;
+        OutgoingMessage report;
+        while (service_.Report(reinterpret_cast<char*>(&report)) == 1) {
+            reports.push_back(report);
+        }
+        return reports;
+    }
+
+    size_t OutgoingCount() { return service_.Queues().OutgoingCount(); }
+
+    SmsService service_;
+
+  private:
+    std::string marker_;
 };
 
 // A number buffer as the worker hands it to a sending procedure.

@@ -22,15 +22,15 @@ std::string Answer860(const std::string& sender, char encoding, const std::strin
            "\"\r\n\r\nOK\r\n";
 }
 
-class CdmaReceiveTest : public ScriptedServiceTest {
+class CdmaReceiveTest : public FamilyTest {
   protected:
     // One call of the receiving procedure against a module that answers the read with polls.
-    bool Receive(int32_t family, const Strings& polls) {
+    bool ReceiveOn(int32_t family, const Strings& polls) {
         ReplaceModem();
         OpenPort(family);
         ClearLog();
         modem_->OnWrite("at$smsmt", polls);
-        return service_.ReceiveCdmaMessages();
+        return Receive();
     }
 
     // The one record a call queued; fails the test when there is not exactly one.
@@ -42,7 +42,7 @@ class CdmaReceiveTest : public ScriptedServiceTest {
 };
 
 TEST_F(CdmaReceiveTest, Type865ReadsOneMessageAndDeletesNothing) {
-    EXPECT_TRUE(Receive(kModule865, {"at$smsmt=1?\r" + Answer865("13912345678", '2', "616263")}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {"at$smsmt=1?\r" + Answer865("13912345678", '2', "616263")}));
     const ReceivedMessage record = OnlyRecord();
     EXPECT_STREQ(record.text, "abc");
     EXPECT_STREQ(record.sender, "13912345678");
@@ -54,7 +54,7 @@ TEST_F(CdmaReceiveTest, Type865ReadsOneMessageAndDeletesNothing) {
 }
 
 TEST_F(CdmaReceiveTest, Type860ReadsOneMessageAndDeletesIt) {
-    EXPECT_TRUE(Receive(kModule860, {Answer860("13912345678", '2', "616263")}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {Answer860("13912345678", '2', "616263")}));
     const ReceivedMessage record = OnlyRecord();
     EXPECT_STREQ(record.text, "abc");
     EXPECT_STREQ(record.sender, "13912345678");
@@ -63,22 +63,22 @@ TEST_F(CdmaReceiveTest, Type860ReadsOneMessageAndDeletesIt) {
 }
 
 TEST_F(CdmaReceiveTest, Type860DeletesAfterEveryCompleteAnswerEvenAnEmptyOne) {
-    EXPECT_TRUE(Receive(kModule860, {"\r\n", "OK\r\n"}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {"\r\n", "OK\r\n"}));
     EXPECT_TRUE(TakeReceived().empty());
     EXPECT_EQ(modem_->Writes(), (Strings{"at$smsmt0?\r", "at$delmt=0\r"}));
     EXPECT_EQ(PollsAfter("at$smsmt0?\r"), 2u);
 
-    EXPECT_TRUE(Receive(kModule860, {Answer860("13912345678", '7', "616263")}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {Answer860("13912345678", '7', "616263")}));
     EXPECT_TRUE(TakeReceived().empty()) << "an unknown encoding queues nothing";
     EXPECT_EQ(modem_->Writes(), (Strings{"at$smsmt0?\r", "at$delmt=0\r"}));
 }
 
 TEST_F(CdmaReceiveTest, NoDeleteWithoutACompleteAnswer) {
-    EXPECT_TRUE(Receive(kModule860, {"\r\nERROR\r\n"}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {"\r\nERROR\r\n"}));
     EXPECT_EQ(modem_->Writes(), Strings{"at$smsmt0?\r"});
     EXPECT_EQ(PollsAfter("at$smsmt0?\r"), 1u);
 
-    EXPECT_TRUE(Receive(kModule860, {}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {}));
     EXPECT_EQ(modem_->Writes(), Strings{"at$smsmt0?\r"});
     EXPECT_EQ(PollsAfter("at$smsmt0?\r"), 12u);
     EXPECT_EQ(Sleeps(), Repeat(300, 12));
@@ -89,27 +89,27 @@ TEST_F(CdmaReceiveTest, StopWhileWaitingEndsTheCallWithFalse) {
     int waits = 0;
     OnEverySleep([&](uint32_t) {
         if (++waits == 2) {
-            service_.running = false;
+            running_ = false;
         }
     });
-    EXPECT_FALSE(Receive(kModule865, {}));
+    EXPECT_FALSE(ReceiveOn(kModule865, {}));
     EXPECT_EQ(PollsAfter("at$smsmt=1?\r"), 1u);
 }
 
 TEST_F(CdmaReceiveTest, BodyIsDecodedByItsEncodingCharacter) {
-    EXPECT_TRUE(Receive(kModule865, {Answer865("13912345678", '4', "00610062")}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865("13912345678", '4', "00610062")}));
     EXPECT_STREQ(OnlyRecord().text, "ab");
-    EXPECT_TRUE(Receive(kModule860, {Answer860("13912345678", '4', "4E2D")}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {Answer860("13912345678", '4', "4E2D")}));
     EXPECT_STREQ(OnlyRecord().text, "\xE4\xB8\xAD");
-    EXPECT_TRUE(Receive(kModule860, {Answer860("13912345678", '2', "4a4B4c")}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {Answer860("13912345678", '2', "4a4B4c")}));
     EXPECT_STREQ(OnlyRecord().text, "JKL") << "hex of either letter case";
-    EXPECT_TRUE(Receive(kModule865, {Answer865("13912345678", '0', "616263")}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865("13912345678", '0', "616263")}));
     EXPECT_TRUE(TakeReceived().empty());
 }
 
 TEST_F(CdmaReceiveTest, AnswerSplitOverPollsIsCollectedUntilOk) {
     const std::string answer = Answer865("13912345678", '2', "616263");
-    EXPECT_TRUE(Receive(kModule865, {answer.substr(0, 20), "", answer.substr(20)}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {answer.substr(0, 20), "", answer.substr(20)}));
     EXPECT_STREQ(OnlyRecord().text, "abc");
     EXPECT_EQ(PollsAfter("at$smsmt=1?\r"), 3u);
 }
@@ -119,20 +119,20 @@ TEST_F(CdmaReceiveTest, TimeStampNeedsThirtyEightCharactersFromIts20) {
     // and the body, 6 for the line ends and the OK.
     const std::string enough = "\r\n20100512102345,13912345,0,2,0,61\r\nOK\r\n";
     ASSERT_EQ(enough.size() - 2, 38u);
-    EXPECT_TRUE(Receive(kModule865, {enough}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {enough}));
     EXPECT_STREQ(OnlyRecord().text, "a");
 
     const std::string shorter = "\r\n20100512102345,1391234,0,2,0,61\r\nOK\r\n";
-    EXPECT_TRUE(Receive(kModule865, {shorter}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {shorter}));
     EXPECT_TRUE(TakeReceived().empty());
 
     EXPECT_TRUE(
-        Receive(kModule865, {"\r\n$SMSMT: 1,13912345678,0,2,0,616263,filler\r\n\r\nOK\r\n"}));
+        ReceiveOn(kModule865, {"\r\n$SMSMT: 1,13912345678,0,2,0,616263,filler\r\n\r\nOK\r\n"}));
     EXPECT_TRUE(TakeReceived().empty()) << "no stamp at all";
 }
 
 TEST_F(CdmaReceiveTest, TheFirst20OfTheAnswerIsTheStamp) {
-    EXPECT_TRUE(Receive(kModule865, {Answer865("8613920202020", '2', "3230323020")}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865("8613920202020", '2', "3230323020")}));
     const ReceivedMessage record = OnlyRecord();
     EXPECT_STREQ(record.timestamp, "2010-05-12 10:23:45");
     EXPECT_STREQ(record.sender, "8613920202020");
@@ -146,16 +146,16 @@ TEST_F(CdmaReceiveTest, AnswerWithoutItsFieldsQueuesNothing) {
           stamp + ",13912345678 and then nothing more here\r\n\r\nOK\r\n",
           stamp + ",13912345678,0,2,0,616263 and no line end after it: OK"}) {
         SCOPED_TRACE(answer);
-        EXPECT_TRUE(Receive(kModule865, {answer}));
+        EXPECT_TRUE(ReceiveOn(kModule865, {answer}));
         EXPECT_TRUE(TakeReceived().empty());
     }
-    EXPECT_TRUE(Receive(kModule860, {stamp + ",13912345678,0,2,616263 unquoted\r\n\r\nOK\r\n"}));
+    EXPECT_TRUE(ReceiveOn(kModule860, {stamp + ",13912345678,0,2,616263 unquoted\r\n\r\nOK\r\n"}));
     EXPECT_TRUE(TakeReceived().empty());
 }
 
 TEST_F(CdmaReceiveTest, AtMostOneMessageIsTakenPerCall) {
-    EXPECT_TRUE(Receive(kModule865, {Answer865("13912345678", '2', "616263") +
-                                     Answer865("13900000000", '2', "646566")}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865("13912345678", '2', "616263") +
+                                       Answer865("13900000000", '2', "646566")}));
     EXPECT_STREQ(OnlyRecord().text, "abc");
 }
 
@@ -165,10 +165,36 @@ TEST_F(CdmaReceiveTest, OverlongSenderAndBodyAreCutToTheirFields) {
     for (int i = 0; i < 300; ++i) {
         body += "61";
     }
-    EXPECT_TRUE(Receive(kModule865, {Answer865(sender, '2', body)}));
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865(sender, '2', body)}));
     const ReceivedMessage record = OnlyRecord();
     EXPECT_EQ(std::string(record.sender), std::string(31, '1'));
     EXPECT_EQ(std::string(record.text), std::string(255, 'a'));
+}
+
+// Indications that carry digits of their own ("^BOOT:20...", "+CMTI: \"SM\",20") may come
+// before the module's answer to the CDMA read command; the time stamp is the answer's, not theirs.
+TEST_F(CdmaReceiveTest, ReadAnswerAfterAnIndicationWithDigits) {
+    struct Case {
+        int32_t family;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {kModule860,
+         "\r\n^BOOT:20952548,0,0,0,72\r\n\r\n$SMSMT0: 20100512102345,13912345678,4098,2,3,"
+         "\"616263\"\r\n\r\nOK\r\n"},
+        {kModule865,
+         "\r\n+CMTI: \"SM\",20\r\n\r\n$SMSMT: 20100512102345,13912345678,4098,2,3,616263\r\n"
+         "\r\nOK\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family);
+        EXPECT_TRUE(ReceiveOn(c.family, {c.answer}));
+        const std::vector<ReceivedMessage> records = TakeReceived();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_STREQ(records[0].text, "abc");
+        EXPECT_STREQ(records[0].sender, "13912345678");
+        EXPECT_STREQ(records[0].timestamp, "2010-05-12 10:23:45");
+    }
 }
 
 }  // namespace

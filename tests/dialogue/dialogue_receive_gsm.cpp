@@ -23,7 +23,7 @@ std::string Entry(const std::string& index, const std::string& pdu = kHelloPdu) 
     return "+CMGL: " + index + ",1,,35\r\n" + pdu + "\r\n";
 }
 
-class GsmReceiveTest : public ScriptedServiceTest {
+class GsmReceiveTest : public FamilyTest {
   protected:
     GsmReceiveTest() { OpenPort(kModuleGsm); }
 
@@ -33,8 +33,7 @@ class GsmReceiveTest : public ScriptedServiceTest {
         modem_->OnWrite("AT+CMGF=0\r", Strings{"\r\nOK\r\n"});
         modem_->OnWrite("AT+CMGL=4\r", listing);
         modem_->OnWrite("AT+CMGD=", [this](const std::string&, ScriptedSerialDevice& line) {
-            std::lock_guard<std::mutex> hold(service_.receivedLock);
-            queuedAtDelete_.push_back(service_.receivedQueue.size());
+            queuedAtDelete_.push_back(ReceivedCount());
             line.Arrive({"\r\nOK\r\n"});
         });
     }
@@ -47,7 +46,7 @@ class GsmReceiveTest : public ScriptedServiceTest {
 TEST_F(GsmReceiveTest, RealListingIsQueuedAndDeletedEntryByEntry) {
     ScriptStore(
         {"AT+CMGL=4\r\r\n" + CapturedReply("replies/python-gsmmodem/cmgl4_pdu_listing.txt")});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
 
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 3u);
@@ -66,7 +65,7 @@ TEST_F(GsmReceiveTest, RealListingIsQueuedAndDeletedEntryByEntry) {
 
 TEST_F(GsmReceiveTest, IndexesOfAnyLengthAreDeletedInListingOrder) {
     ScriptStore({"\r\n" + Entry("3") + Entry("12") + Entry("105") + Entry("1234") + "\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 4u);
     EXPECT_EQ(Deletes(),
               (Strings{"AT+CMGD=3\r", "AT+CMGD=12\r", "AT+CMGD=105\r", "AT+CMGD=1234\r"}));
@@ -78,7 +77,7 @@ TEST_F(GsmReceiveTest, IndexListedTwiceIsDeliveredAndDeletedOnce) {
     // message that arrived under that index after the first one, unread.
     const std::string listing = Entry("3") + Entry("5");
     ScriptStore({"\r\n" + listing + listing + "\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 2u);
     EXPECT_EQ(Deletes(), (Strings{"AT+CMGD=3\r", "AT+CMGD=5\r"}));
     EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 2}));
@@ -86,7 +85,7 @@ TEST_F(GsmReceiveTest, IndexListedTwiceIsDeliveredAndDeletedOnce) {
 
 TEST_F(GsmReceiveTest, UndecodableFirstListingOfAnIndexDoesNotHideItsSecond) {
     ScriptStore({"\r\n" + Entry("4", "00ZZ") + Entry("4") + "\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 1u);
     EXPECT_EQ(Deletes(), Strings{"AT+CMGD=4\r"});
 }
@@ -96,7 +95,7 @@ TEST_F(GsmReceiveTest, LowerCaseHexDecodesLikeUpperCase) {
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     ScriptStore({"\r\n+cmgl: 7,1,,35\r\n" + lower + "\r\n\r\nok\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_STREQ(records[0].text, "Hello raspberry pi");
@@ -106,14 +105,14 @@ TEST_F(GsmReceiveTest, LowerCaseHexDecodesLikeUpperCase) {
 
 TEST_F(GsmReceiveTest, ListingHoldingBothOkAndErrorIsParsed) {
     ScriptStore({"\r\n" + Entry("4") + "\r\nERROR\r\n\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 1u);
     EXPECT_EQ(Deletes(), Strings{"AT+CMGD=4\r"});
 }
 
 TEST_F(GsmReceiveTest, EmptyStoreQueuesAndDeletesNothing) {
     ScriptStore({"AT+CMGL=4\r\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_TRUE(TakeReceived().empty());
     EXPECT_EQ(modem_->Writes(), (Strings{"AT+CMGF=0\r", "AT+CMGL=4\r"}));
     EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 1u);
@@ -125,7 +124,7 @@ TEST_F(GsmReceiveTest, RefusedListingQueuesNothing) {
         ReplaceModem();
         OpenPort(kModuleGsm);
         ScriptStore({refusal, Entry("1") + "\r\nOK\r\n"});
-        EXPECT_TRUE(service_.ReceiveGsmMessages());
+        EXPECT_TRUE(Receive());
         EXPECT_TRUE(TakeReceived().empty());
         EXPECT_TRUE(Deletes().empty());
         EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 1u);
@@ -135,13 +134,13 @@ TEST_F(GsmReceiveTest, RefusedListingQueuesNothing) {
 TEST_F(GsmReceiveTest, ListsEvenWhenPduModeIsRefused) {
     modem_->OnWrite("AT+CMGF=0\r", Strings{"\r\nERROR\r\n"});
     ScriptStore({"\r\n" + Entry("2") + "\r\nOK\r\n"});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 1u);
 }
 
 TEST_F(GsmReceiveTest, UndecodableEntryGetsNoRecordAndStaysInTheStore) {
     ScriptStore({CapturedReply("replies/python-gsmmodem/cmgl4_pdu_listing_with_garbage_line.txt")});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 2u);
     EXPECT_EQ(Deletes(), (Strings{"AT+CMGD=1\r", "AT+CMGD=2\r"}));
 }
@@ -151,16 +150,16 @@ TEST_F(GsmReceiveTest, StopWhileTheModuleIsSilentEndsWithinOnePoll) {
     int listingWaits = 0;
     OnEverySleep([&](uint32_t ms) {
         if (ms == 300 && ++listingWaits == 3) {
-            service_.running = false;
+            running_ = false;
         }
     });
-    EXPECT_FALSE(service_.ReceiveGsmMessages());
+    EXPECT_FALSE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 2u);
 }
 
 TEST_F(GsmReceiveTest, SilentStoreIsGivenUpAfterTwentyTwoPolls) {
     ScriptStore({});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 22u);
     EXPECT_EQ(Sleeps(), Concat({Repeat(200, 1), Repeat(300, 22)}));
 }
@@ -170,7 +169,7 @@ TEST_F(GsmReceiveTest, ListingCutByThePollLimitYieldsItsCompleteEntries) {
     const std::string cut =
         Entry("5") + "+CMGL: 6,1,,35\r\n" + std::string(kHelloPdu).substr(0, 40);
     ScriptStore({"\r\n" + Entry("4"), cut});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 22u);
     EXPECT_EQ(TakeReceived().size(), 2u);
     EXPECT_EQ(Deletes(), (Strings{"AT+CMGD=4\r", "AT+CMGD=5\r"}));
@@ -178,7 +177,7 @@ TEST_F(GsmReceiveTest, ListingCutByThePollLimitYieldsItsCompleteEntries) {
     ReplaceModem();
     OpenPort(kModuleGsm);
     ScriptStore({"\r\n" + Entry("4") + "+CMGL: 7,1,,35\r\n" + kHelloPdu});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_EQ(TakeReceived().size(), 1u);
     EXPECT_EQ(Deletes(), Strings{"AT+CMGD=4\r"});
 }
@@ -203,16 +202,16 @@ TEST_F(GsmReceiveTest, ListingBeyondTheBufferYieldsTheEntriesThatFit) {
     }
     ScriptStore(polls);
 
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     ASSERT_GT(expectedDeletes.size(), 600u);
     EXPECT_EQ(TakeReceived().size(), expectedDeletes.size());
     EXPECT_EQ(Deletes(), expectedDeletes);
 }
 
 TEST_F(GsmReceiveTest, ClosedPortIsLeftAlone) {
-    service_.port.Close();
+    channel_.Port().Close();
     modem_->ClearEvents();
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     EXPECT_TRUE(modem_->Events().empty());
 }
 
@@ -233,7 +232,7 @@ TEST_P(CapturedListingTest, IsWalkedToItsEndDeletingOnlyWhatItDelivered) {
         listing += "\r\nOK\r\n";  // captured without the module's final result
     }
     ScriptStore({"AT+CMGL=4\r\r\n" + listing});
-    EXPECT_TRUE(service_.ReceiveGsmMessages());
+    EXPECT_TRUE(Receive());
     const std::vector<ReceivedMessage> records = TakeReceived();
     EXPECT_EQ(Deletes(), GetParam().deletes);
     EXPECT_EQ(records.size(), GetParam().deletes.size());

@@ -20,16 +20,16 @@ std::string Repeated(const std::string& piece, int count) {
     return all;
 }
 
-class CdmaSendTest : public ScriptedServiceTest {
+class CdmaSendTest : public FamilyTest {
   protected:
-    bool Send(int32_t family, const std::string& text, int encoding, const Strings& answer,
-              const char* number = "13912345678") {
+    bool SendOn(int32_t family, const std::string& text, TextKind kind, const Strings& answer,
+                const char* number = "13912345678") {
         ReplaceModem();
         OpenPort(family);
         ClearLog();
         modem_->OnWrite("at$smsmo", answer);
         NumberBuffer buffer(number);
-        const bool sent = service_.SendCdmaMessage(text.c_str(), buffer.digits, encoding);
+        const bool sent = Send(kind, text, buffer.digits);
         EXPECT_STREQ(buffer.digits, number) << "the number is only read";
         return sent;
     }
@@ -38,7 +38,8 @@ class CdmaSendTest : public ScriptedServiceTest {
 };
 
 TEST_F(CdmaSendTest, Type865SendsOneCommandLineWithTheNumberTwiceAndHexText) {
-    EXPECT_TRUE(Send(kModule865, "abc", 2, {"\r\n$006\r\n"}, "+8613912345678"));
+    EXPECT_TRUE(
+        SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$006\r\n"}, "+8613912345678"));
     EXPECT_EQ(modem_->Events().at(0), "purge-in");
     EXPECT_EQ(modem_->Events().at(1), "purge-out");
     EXPECT_EQ(modem_->Writes(),
@@ -47,66 +48,69 @@ TEST_F(CdmaSendTest, Type865SendsOneCommandLineWithTheNumberTwiceAndHexText) {
 }
 
 TEST_F(CdmaSendTest, Type860UsesItsOwnCommandAndWords) {
-    EXPECT_TRUE(Send(kModule860, "abc", 2, {"\r\n$SMSMOACK\r\n"}));
+    EXPECT_TRUE(SendOn(kModule860, "abc", TextKind::SingleByte, {"\r\n$SMSMOACK\r\n"}));
     EXPECT_EQ(Command(), "at$smsmo0=13912345678,13912345678,4098,2,0,0,616263\r");
-    EXPECT_TRUE(Send(kModule860, "abc", 2, {"\r\n$smsmoack\r\n"})) << "read in any letter case";
-    EXPECT_FALSE(Send(kModule860, "abc", 2, {"\r\n$SMSMONAK\r\n"}));
+    EXPECT_TRUE(SendOn(kModule860, "abc", TextKind::SingleByte, {"\r\n$smsmoack\r\n"}))
+        << "read in any letter case";
+    EXPECT_FALSE(SendOn(kModule860, "abc", TextKind::SingleByte, {"\r\n$SMSMONAK\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 1u);
-    EXPECT_TRUE(Send(kModule860, "abc", 2, {"\r\n$SMSMO", "", "ACK\r\n"}));
+    EXPECT_TRUE(SendOn(kModule860, "abc", TextKind::SingleByte, {"\r\n$SMSMO", "", "ACK\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 3u);
 }
 
-TEST_F(CdmaSendTest, UnicodeTextGoesAsFourHexDigitsPerCharacter) {
-    EXPECT_TRUE(Send(kModule865, kChineseZhong, 4, {"$006"}));
+TEST_F(CdmaSendTest, MultiByteTextGoesAsFourHexDigitsPerCharacter) {
+    EXPECT_TRUE(SendOn(kModule865, kChineseZhong, TextKind::MultiByte, {"$006"}));
     EXPECT_EQ(Command(), "at$smsmo=13912345678,13912345678,4098,4,0,0,4E2D\r");
-    EXPECT_TRUE(Send(kModule865, "ab", 4, {"$006"}));
+    EXPECT_TRUE(SendOn(kModule865, "ab", TextKind::MultiByte, {"$006"}));
     EXPECT_EQ(Command(), "at$smsmo=13912345678,13912345678,4098,4,0,0,00610062\r");
 }
 
 TEST_F(CdmaSendTest, Type865AcknowledgementSplitAfterItsFirstTwoCharactersIsAwaited) {
-    EXPECT_TRUE(Send(kModule865, "abc", 2, {"\r\n$0", "06\r\n"}));
+    EXPECT_TRUE(SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$0", "06\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 2u);
-    EXPECT_TRUE(Send(kModule865, "abc", 2, {"\r\n$0", "", "0", "6\r\n"}));
+    EXPECT_TRUE(SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$0", "", "0", "6\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 4u);
 }
 
 TEST_F(CdmaSendTest, Type865RefusalIsTheShortWordThatCannotBecomeTheLongOne) {
-    EXPECT_FALSE(Send(kModule865, "abc", 2, {"\r\n$0", "07\r\n"}));
+    EXPECT_FALSE(SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$0", "07\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 2u);
-    EXPECT_FALSE(Send(kModule865, "abc", 2, {"\r\n$0\r\n"}));
+    EXPECT_FALSE(SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$0\r\n"}));
     EXPECT_EQ(PollsAfter(Command()), 1u);
-    EXPECT_TRUE(Send(kModule865, "abc", 2, {"\r\n$0\r\n$006\r\n"})) << "success is tested first";
+    EXPECT_TRUE(SendOn(kModule865, "abc", TextKind::SingleByte, {"\r\n$0\r\n$006\r\n"}))
+        << "success is tested first";
 }
 
 TEST_F(CdmaSendTest, SilentModuleIsGivenFiftyTwoPolls) {
     MarkLastError();
-    EXPECT_FALSE(Send(kModule865, "abc", 2, {}));
+    EXPECT_FALSE(SendOn(kModule865, "abc", TextKind::SingleByte, {}));
     EXPECT_EQ(PollsAfter(Command()), 52u);
     EXPECT_EQ(Sleeps(), Repeat(300, 52));
     EXPECT_EQ(LastError(), kMarker);
 }
 
 TEST_F(CdmaSendTest, TextsUpTo140BytesGoAndLongerOnesAreRefusedWhateverTheEncoding) {
-    EXPECT_TRUE(Send(kModule865, std::string(140, 'a'), 2, {"$006"}));
+    EXPECT_TRUE(SendOn(kModule865, std::string(140, 'a'), TextKind::SingleByte, {"$006"}));
     EXPECT_EQ(Command(),
               "at$smsmo=13912345678,13912345678,4098,2,0,0," + Repeated("61", 140) + "\r");
 
     const std::string chinese = Repeated(kChineseZhong, 47);  // 141 bytes
-    for (const auto& [text, encoding] :
-         {std::pair<std::string, int>{std::string(141, 'a'), 2}, {chinese, 4}}) {
-        EXPECT_FALSE(Send(kModule865, text, encoding, {"$006"}));
+    for (const auto& [text, kind] :
+         {std::pair<std::string, TextKind>{std::string(141, 'a'), TextKind::SingleByte},
+          {chinese, TextKind::MultiByte}}) {
+        EXPECT_FALSE(SendOn(kModule865, text, kind, {"$006"}));
         EXPECT_EQ(LastError(), "英文短信，长度不能大于140");
         EXPECT_TRUE(modem_->Events().empty());
     }
 }
 
-TEST_F(CdmaSendTest, UnicodeTextOfMoreThan70CharactersIsRefused) {
+TEST_F(CdmaSendTest, MultiByteTextOfMoreThan70CharactersIsRefused) {
     const std::string seventy = std::string(kChineseZhong) + std::string(69, 'a');
-    EXPECT_TRUE(Send(kModule860, seventy, 4, {"$SMSMOACK"}));
+    EXPECT_TRUE(SendOn(kModule860, seventy, TextKind::MultiByte, {"$SMSMOACK"}));
     EXPECT_EQ(Command(),
               "at$smsmo0=13912345678,13912345678,4098,4,0,0,4E2D" + Repeated("0061", 69) + "\r");
 
-    EXPECT_FALSE(Send(kModule860, std::string(71, 'a'), 4, {"$SMSMOACK"}));
+    EXPECT_FALSE(SendOn(kModule860, std::string(71, 'a'), TextKind::MultiByte, {"$SMSMOACK"}));
     EXPECT_EQ(LastError(), "中文短信长度不能大于70");
     EXPECT_TRUE(modem_->Writes().empty());
 }

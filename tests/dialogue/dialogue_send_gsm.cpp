@@ -25,11 +25,11 @@ ScriptedSerialDevice::Responder EchoThen(const Strings& answer) {
     };
 }
 
-class GsmSendTest : public ScriptedServiceTest {
+class GsmSendTest : public FamilyTest {
   protected:
     GsmSendTest() {
         OpenPort(kModuleGsm);
-        std::strcpy(service_.serviceCentre, "123456");
+        SetServiceCentre("123456");
     }
 
     // A module that takes the mode, prompts after echoing the command, and answers the body
@@ -42,11 +42,11 @@ class GsmSendTest : public ScriptedServiceTest {
 
     bool SendText(const std::string& text, const char* number = "13912345678") {
         NumberBuffer buffer(number);
-        return service_.SendGsmText(text.c_str(), buffer.digits);
+        return Send(TextKind::SingleByte, text, buffer.digits);
     }
 
     bool SendPdu(const std::string& text, NumberBuffer& buffer) {
-        return service_.SendGsmPdu(text.c_str(), buffer.digits);
+        return Send(TextKind::MultiByte, text, buffer.digits);
     }
 
     bool SendPdu(const std::string& text, const char* number = "8612345") {
@@ -79,7 +79,7 @@ class GsmSendTest : public ScriptedServiceTest {
 TEST_F(GsmSendTest, TextModeWritesModeNumberAndTextEndingInCtrlZWithoutCr) {
     ScriptSend();
     NumberBuffer number("13912345678");
-    EXPECT_TRUE(service_.SendGsmText("Hello", number.digits));
+    EXPECT_TRUE(Send(TextKind::SingleByte, "Hello", number.digits));
     EXPECT_EQ(modem_->Writes(), (Strings{"AT+CMGF=1\r", "AT+CMGS=\"13912345678\"\r", "Hello\x1A"}));
     ExpectPurgedBeforeEveryWrite();
     EXPECT_STREQ(number.digits, "13912345678") << "text mode sends the number as it is";
@@ -247,12 +247,12 @@ TEST_F(GsmSendTest, PduModePutsCountryCodeBeforeNationalNumbers) {
 
 TEST_F(GsmSendTest, PduModeServiceCentreIsWrittenWithoutItsPlus) {
     ScriptSend();
-    std::strcpy(service_.serviceCentre, "+8613800100500");
+    SetServiceCentre("+8613800100500");
     EXPECT_TRUE(SendPdu(kChineseZhong));
     EXPECT_EQ(WrittenPdu().substr(0, 18), "0891683108100005F0");
     EXPECT_EQ(modem_->Writes()[1], "AT+CMGS=14\r") << "the service centre is not counted";
 
-    std::strcpy(service_.serviceCentre, "+447785016005");
+    SetServiceCentre("+447785016005");
     EXPECT_TRUE(SendPdu(kChineseZhong));
     EXPECT_EQ(WrittenPdu().substr(0, 16), "0791447758100650");
 }
@@ -262,7 +262,7 @@ TEST_F(GsmSendTest, PduModeRefusesAServiceCentreThatIsNoNumber) {
     for (const char* centre : {"12a4", "card", "+86+138"}) {
         SCOPED_TRACE(centre);
         ClearLog();
-        std::strcpy(service_.serviceCentre, centre);
+        SetServiceCentre(centre);
         EXPECT_FALSE(SendPdu(kChineseZhong));
         EXPECT_EQ(LastError(), "短信中心号码格式错误");
         EXPECT_TRUE(WritesStartingWith("AT+CMGS").empty());

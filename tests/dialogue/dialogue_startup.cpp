@@ -14,22 +14,20 @@ namespace {
 
 class StartupTest : public ScriptedServiceTest {
   protected:
-    // A record left from an earlier run, to see whether a failed start-up emptied the queues.
+    // A report left from an earlier run, to see whether a failed start-up emptied the queues.
     void LeaveAnOldReport() {
-        OutgoingMessage old{};
-        old.id = 41;
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        service_.reportQueue.push_back(old);
+        ScriptGsmModule(*modem_);
+        ASSERT_EQ(Start(), 1);
+        ASSERT_EQ(service_.SendMessage("earlier run", "13912345678"), 0);
+        ASSERT_TRUE(Eventually([&] { return service_.Query(0) != -1; }));
+        service_.StopService();
+        ReplaceModem();
     }
 
-    size_t ReportCount() {
-        std::lock_guard<std::mutex> hold(service_.queueLock);
-        return service_.reportQueue.size();
-    }
+    size_t ReportCount() { return TakeReports().size(); }
 
     void ExpectIdle() {
-        EXPECT_FALSE(service_.running.load());
-        EXPECT_FALSE(service_.started.load());
+        EXPECT_FALSE(service_.Started());
         EXPECT_EQ(service_.ServiceStarted(), 0);
     }
 
@@ -38,9 +36,17 @@ class StartupTest : public ScriptedServiceTest {
     void ExpectFailedWithClosedPort(const char* text) {
         EXPECT_EQ(LastError(), text);
         ExpectIdle();
-        EXPECT_FALSE(service_.port.IsOpen());
+        EXPECT_FALSE(service_.PortIsOpen());
         EXPECT_EQ(modem_->Events().back(), "close");
         EXPECT_EQ(ReportCount(), 0u);
+    }
+
+    // The service centre the worker's set-up configured.
+    std::string ServiceCentreConfigured() {
+        EXPECT_TRUE(
+            modem_->WaitUntil([&] { return !WritesStartingWith("AT+CSCA=").empty(); }, kDeadline));
+        const Strings written = WritesStartingWith("AT+CSCA=");
+        return written.empty() ? std::string() : written[0];
     }
 
     static std::string PortOpenText(int code) {
@@ -58,24 +64,22 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     ScriptGsmModule(*modem_);
     LineSettings settings;
     settings.baud = 9600;
-    settings.parity = 0;
+    settings.parity = Parity::Even;
     settings.dataBits = 7;
-    settings.stopBits = 2;
-    settings.flowControl = 1;
+    settings.stopBits = StopBits::Two;
+    settings.flowControl = FlowControl::CtsRts;
     ASSERT_EQ(service_.StartServiceOnDevice(kDevicePath, settings, "+8613800100500"), 1);
 
     EXPECT_EQ(LastError(), "") << "a successful start-up leaves no earlier text";
     EXPECT_EQ(service_.ServiceStarted(), 1);
-    EXPECT_TRUE(service_.started.load());
-    EXPECT_EQ(service_.moduleType.load(), kModuleGsm);
-    EXPECT_STREQ(service_.serviceCentre, "+8613800100500");
+    EXPECT_TRUE(service_.Started());
     EXPECT_EQ(modem_->OpenedPath(), kDevicePath);
     const LineSettings opened = modem_->OpenedSettings();
     EXPECT_EQ(opened.baud, 9600u);
-    EXPECT_EQ(opened.parity, 0);
+    EXPECT_EQ(opened.parity, Parity::Even);
     EXPECT_EQ(opened.dataBits, 7);
-    EXPECT_EQ(opened.stopBits, 2);
-    EXPECT_EQ(opened.flowControl, 1);
+    EXPECT_EQ(opened.stopBits, StopBits::Two);
+    EXPECT_EQ(opened.flowControl, FlowControl::CtsRts);
 
     const Strings events = modem_->Events();
     ASSERT_GE(events.size(), 6u);
@@ -87,12 +91,14 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     EXPECT_EQ(Strings(writes.begin(), writes.begin() + 3),
               (Strings{"AT\r", "AT+GMM\r", "AT+CPIN?\r"}));
 
-    // The worker takes over the line: its set-up follows the start-up's checks.
+    // The worker takes over the line: its set-up of a GSM module, with the service centre it
+    // was given, follows the start-up's checks.
     EXPECT_TRUE(
         modem_->WaitUntil([&] { return WritesStartingWith("AT+CSCA=").size() == 1; }, kDeadline));
+    EXPECT_EQ(WritesStartingWith("AT+CSCA="), Strings{"AT+CSCA=\"+8613800100500\"\r"});
     service_.StopService();
     ExpectIdle();
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
 }
 
 TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
@@ -103,7 +109,7 @@ TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "服务已经启动(或还没有停止成功)，不能再次启动");
     EXPECT_EQ(modem_->Count("open"), 1u);
-    EXPECT_TRUE(service_.port.IsOpen());
+    EXPECT_TRUE(service_.PortIsOpen());
     EXPECT_EQ(service_.ServiceStarted(), 1);
     EXPECT_EQ(service_.SendMessage("second", "13912345678"), 1) << "ids go on: nothing emptied";
     service_.StopService();
@@ -115,7 +121,7 @@ TEST_F(StartupTest, PortThatCannotBeOpenedGivesTheSystemText) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(ENOENT));
     ExpectIdle();
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
     EXPECT_EQ(ReportCount(), 1u) << "the queues are not touched on this path";
 }
 
@@ -133,7 +139,7 @@ TEST_F(StartupTest, PortThatCannotBeConfiguredIsClosedAgain) {
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), PortOpenText(EINVAL));
     EXPECT_EQ(modem_->Events(), (Strings{"open:/dev/scripted", "timeouts-error:22", "close"}));
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
     ExpectIdle();
 }
 
@@ -182,14 +188,16 @@ TEST_F(StartupTest, AnyCpinStatePassesTheSimCheck) {
 }
 
 TEST_F(StartupTest, CdmaFamiliesWithoutSimAreNotAskedForOne) {
-    const std::pair<const char*, int32_t> cases[] = {{"MODEL 199", kModule865},
-                                                     {"MODEL 100", kModule860}};
-    for (const auto& [model, family] : cases) {
+    // The worker's first command shows which family it serves.
+    const std::pair<const char*, const char*> cases[] = {{"MODEL 199", "at$smsmt=1?\r"},
+                                                         {"MODEL 100", "at$smstype=1\r"}};
+    for (const auto& [model, first] : cases) {
         SCOPED_TRACE(model);
         ReplaceModem();
         ScriptGsmModule(*modem_, model);
         ASSERT_EQ(Start(), 1);
-        EXPECT_EQ(service_.moduleType.load(), family);
+        EXPECT_TRUE(modem_->WaitUntil([&] { return modem_->Writes().size() >= 3; }, kDeadline));
+        EXPECT_EQ(modem_->Writes().at(2), first);
         service_.StopService();
         EXPECT_TRUE(WritesStartingWith("AT+CPIN?").empty());
         EXPECT_EQ(modem_->Writes().at(1), "AT+GMM\r");
@@ -248,15 +256,19 @@ TEST_F(StartupTest, ServiceCentreIsCheckedBeforeAnythingIsOpened) {
     }
 
     ASSERT_EQ(Start("1380010050012345678"), 1) << "nineteen bytes fit";
-    EXPECT_STREQ(service_.serviceCentre, "1380010050012345678");
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"1380010050012345678\"\r");
     service_.StopService();
 }
 
 TEST_F(StartupTest, NoServiceCentreLeavesTheFieldEmpty) {
-    std::strcpy(service_.serviceCentre, "123");
+    ScriptGsmModule(*modem_);
+    ASSERT_EQ(Start("123"), 1);
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"123\"\r");
+    service_.StopService();
+    ReplaceModem();
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(nullptr), 1);
-    EXPECT_STREQ(service_.serviceCentre, "");
+    EXPECT_EQ(ServiceCentreConfigured(), "AT+CSCA=\"\"\r");
     service_.StopService();
 }
 

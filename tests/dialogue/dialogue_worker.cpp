@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "dialogue/dialogue_fixture.h"
 
@@ -238,19 +240,23 @@ TEST_F(WorkerTest, PortFailingEveryWriteKeepsRetryingAndReportsTheReceiveFailure
     EXPECT_EQ(service_.Query(0), -1);
     EXPECT_TRUE(TakeReports().empty());
     EXPECT_EQ(OutgoingCount(), 1u);
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
 }
 
 TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
-    modem_->OnWriteOnce("\x1A", [this](const std::string&, ScriptedSerialDevice& line) {
-        service_.running = false;  // the host stops while the module is taking the message
+    std::atomic<bool> sending{false};
+    modem_->OnWriteOnce("\x1A", [&](const std::string&, ScriptedSerialDevice& line) {
+        // The module takes the message while the host's stop begins.
+        sending = true;
+        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
         line.Arrive({"\r\n+CMGS: 3\r\n\r\nOK\r\n"});
     });
     StartHeld();
     ASSERT_EQ(service_.SendMessage("last words", "8613912345678"), 0);
     Release();
-    ASSERT_TRUE(Eventually([&] { return !service_.started.load(); }));
+    ASSERT_TRUE(Eventually([&] { return sending.load(); }));
     service_.StopService();
+    EXPECT_FALSE(service_.Started());
 
     EXPECT_EQ(service_.Query(0), 1);
     const std::vector<OutgoingMessage> reports = TakeReports();
@@ -258,17 +264,17 @@ TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
     EXPECT_STREQ(reports[0].number, "13912345678");
     EXPECT_EQ(OutgoingCount(), 0u);
     EXPECT_EQ(modem_->Writes().back(), "last words\x1A") << "no store poll after the stop";
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
 }
 
 TEST_F(WorkerTest, FatalSetUpEndsTheWorkerAndAllowsANewStartWithoutStop) {
     modem_->OnWriteOnce("AT+CNMI=", Strings{"\r\nERROR\r\n"});
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(), 1);
-    ASSERT_TRUE(Eventually([&] { return !service_.running.load() && !service_.started.load(); }));
+    ASSERT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0 && !service_.Started(); }));
     EXPECT_EQ(service_.ServiceStarted(), 0);
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CNMI=1,0,0,0,1)发生错误");
-    EXPECT_FALSE(service_.port.IsOpen());
+    EXPECT_FALSE(service_.PortIsOpen());
     EXPECT_EQ(service_.SendMessage("late", "13912345678"), -1);
     EXPECT_TRUE(WritesStartingWith("AT+CMGF=").empty()) << "the loop never began";
 

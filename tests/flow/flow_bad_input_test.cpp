@@ -18,7 +18,7 @@
 
 #include "FlowFixture.h"
 #include "LoadedLibraryFixture.h"
-#include "api/ErrorTexts.h"
+#include "base/ErrorTexts.h"
 #include "tidewire.h"
 
 namespace tidewire {
@@ -358,7 +358,7 @@ TEST_P(States, AStopDuringTheStartUpLeavesTheServiceIdleAndRestartable) {
     starter.join();
     // However the start-up answered, the stop wins: the worker it made ends by itself, and the
     // service can be started again.
-    EXPECT_TRUE(Eventually([&] { return !Service().started.load(); }));
+    EXPECT_TRUE(Eventually([&] { return !Service().Started(); }));
     EXPECT_EQ(Service().ServiceStarted(), 0);
     ExpectSendRefused("stopped during start-up");
     ASSERT_EQ(Start(), 1) << LastError();
@@ -399,7 +399,7 @@ TEST_P(States, WhileStoppingEverythingIsRefusedAndASecondStopWaitsToo) {
     std::atomic<bool> startedWhenReturned{false};
     std::thread secondStop([&] {
         EXPECT_EQ(Service().StopService(), 1);
-        startedWhenReturned.store(Service().started.load());
+        startedWhenReturned.store(Service().Started());
         secondReturned.store(true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // give a wrong stop its chance
@@ -413,9 +413,9 @@ TEST_P(States, WhileStoppingEverythingIsRefusedAndASecondStopWaitsToo) {
     secondStop.join();
     if (Current()) {
         EXPECT_FALSE(startedWhenReturned.load());
-        EXPECT_FALSE(Service().started.load());
+        EXPECT_FALSE(Service().Started());
     } else {
-        EXPECT_TRUE(Eventually([&] { return !Service().started.load(); }));
+        EXPECT_TRUE(Eventually([&] { return !Service().Started(); }));
     }
 
     // After the stop: refused sends, a third stop that changes nothing, and a new start-up

@@ -104,7 +104,7 @@ class CdmaFlow : public FlowTest {
         ASSERT_TRUE(Engine().WaitForCommand(readCommand, seconds(60)));
         EXPECT_EQ(Service().StopService(), 1);
         EXPECT_EQ(Service().ServiceStarted(), 0);
-        EXPECT_FALSE(Service().port.IsOpen());
+        EXPECT_FALSE(Service().PortIsOpen());
         ReceivedMessage message;
         EXPECT_EQ(Service().GetNextMessage(reinterpret_cast<char*>(&message)), 0);
         EXPECT_EQ(Engine().StoreCount(), 1) << "the message waits for the next start";

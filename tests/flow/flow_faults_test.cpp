@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "FlowFixture.h"
-#include "serial/SerialDevice.h"
+#include "platform/Platform.h"
+#include "platform/SerialDevice.h"
 
 namespace tidewire {
 namespace {
@@ -93,7 +94,7 @@ class FaultFlowTest : public FlowTest {
 
     void SetUp() override {
         FlowTest::SetUp();
-        Service().port.SetDevice(std::make_unique<CountingDevice>(portCalls_));
+        Service().UseDevice(std::make_unique<CountingDevice>(portCalls_));
         // The fixture's faster clock, with every wait counted.
         Service().SetSleepFunction([this](uint32_t ms) {
             ++sleeps_;

@@ -127,14 +127,14 @@ TEST_F(GsmFlow, AMissingDeviceFailsWithTheSystemsText) {
     EXPECT_EQ(Service().StartServiceOnDevice("/dev/tidewire-no-such-port", settings, "card"), 0);
     EXPECT_EQ(LastError(), std::string("串口打开错误") + std::strerror(ENOENT));
     EXPECT_EQ(Service().ServiceStarted(), 0);
-    EXPECT_FALSE(Service().started.load());
+    EXPECT_FALSE(Service().Started());
 }
 
 TEST_F(GsmFlow, ASilentModuleFailsTheProbeAndReleasesThePort) {
     Engine().SetSilent(true);
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "未连接好设备或者波特率错误");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().PortIsOpen());
     Engine().SetSilent(false);
     EXPECT_EQ(Start(), 1) << LastError();
 }
@@ -143,7 +143,7 @@ TEST_F(GsmFlow, AModuleWithoutSimFailsTheSimCheck) {
     Engine().SetSimPresent(false);
     EXPECT_EQ(Start(), 0);
     EXPECT_EQ(LastError(), "未连接好设备或者没有SIM卡");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().PortIsOpen());
 }
 
 TEST_F(GsmFlow, AModuleThatWillNotNameItselfIsNotServed) {
@@ -157,7 +157,7 @@ TEST_F(GsmFlow, AFatalInitialisationFailureStopsTheServiceWithItsText) {
     ASSERT_EQ(Start(), 1);
     EXPECT_TRUE(Eventually([&] { return Service().ServiceStarted() == 0; }));
     EXPECT_EQ(LastError(), "初始化Modem(设置AT+CNMI=1,0,0,0,1)发生错误");
-    EXPECT_FALSE(Service().port.IsOpen());
+    EXPECT_FALSE(Service().PortIsOpen());
 
     // No stop is needed before the next start.
     Engine().RemoveErrorFor("AT+CNMI");
@@ -187,7 +187,7 @@ TEST_F(GsmFlow, AStopDuringInitialisationEndsTheWorkerBeforeTheNextCommand) {
     std::atomic<bool> held{false};
     Service().SetSleepFunction([&](uint32_t milliseconds) {
         if (std::this_thread::get_id() != host && !held.exchange(true)) {
-            while (Service().running.load()) {
+            while (Service().ServiceStarted() == 1) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }

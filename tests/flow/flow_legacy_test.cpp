@@ -94,7 +94,7 @@ TEST_F(LegacyFlow, AStartRightAfterAStopIsRefusedUntilTheWorkerHasEnded) {
     gate->opened.notify_all();
 
     // The stopped worker still finished its set-up, service centre included, then ended.
-    EXPECT_TRUE(Eventually([&] { return !Service().started.load(); }));
+    EXPECT_TRUE(Eventually([&] { return !Service().Started(); }));
     EXPECT_TRUE(Engine().WaitForCommand("AT+CSCA=", std::chrono::seconds(0)));
     ASSERT_EQ(Start(), 1) << LastError();
     EXPECT_EQ(Service().SendMessage("second run", "5551234"), 0);

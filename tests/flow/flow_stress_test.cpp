@@ -259,11 +259,11 @@ class Stress : public FlowTest, public testing::WithParamInterface<Edition> {
         if (Current()) {
             EXPECT_LE(stopTook, kStopBound);
             // The worker has ended by the time the stop returns.
-            EXPECT_FALSE(Service().started.load());
+            EXPECT_FALSE(Service().Started());
         } else {
             // The legacy stop only asks; the worker ends within its current dialogue.
             EXPECT_LE(stopTook, milliseconds(1000));
-            EXPECT_TRUE(Eventually([&] { return !Service().started.load(); },
+            EXPECT_TRUE(Eventually([&] { return !Service().Started(); },
                                    std::chrono::duration_cast<std::chrono::seconds>(kStopBound)));
             EXPECT_LE(Clock::now() - before, kStopBound);
         }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
 
 using tidewire::CSerialException;
 using tidewire::LineSettings;

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/SerialDevice.h"
+#include "platform/SerialDevice.h"
 
 // Everything is guarded by one lock, so a worker thread can poll the device while the test
 // thread scripts and inspects it. Responders run under that lock and may call back into the

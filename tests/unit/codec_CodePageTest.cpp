@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "codec/CodePage.h"
+#include "platform/Platform.h"
 #include "support/TestData.h"
 
 namespace tidewire {

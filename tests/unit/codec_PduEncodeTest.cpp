@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "codec/Pdu.h"
 #include "support/TestData.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/BoundedCopy.h"
+#include "base/BoundedCopy.h"
 #include "codec/Pdu.h"
 #include "support/TestData.h"
 

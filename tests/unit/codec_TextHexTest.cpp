@@ -18,23 +18,23 @@ std::string Bytes(const uint8_t* bytes, size_t count) {
     return std::string(reinterpret_cast<const char*>(bytes), count);
 }
 
-TEST(TextHexTest, HasMultiByteCharsSeparatesAsciiFromWiderText) {
+TEST(TextHexTest, KindOfTextSeparatesSingleByteFromWiderText) {
     ScopedCtypeLocale utf8(kUtf8Locale);
     ASSERT_TRUE(utf8.Active());
-    EXPECT_FALSE(HasMultiByteChars(""));
-    EXPECT_FALSE(HasMultiByteChars("abc"));
-    EXPECT_TRUE(HasMultiByteChars("\xE4\xB8\xAD"));  // U+4E2D
+    EXPECT_EQ(KindOfText(""), TextKind::SingleByte);
+    EXPECT_EQ(KindOfText("abc"), TextKind::SingleByte);
+    EXPECT_EQ(KindOfText("\xE4\xB8\xAD"), TextKind::MultiByte);  // U+4E2D
     // A text too long to measure goes the way that copes with anything.
-    EXPECT_TRUE(HasMultiByteChars(std::string(1024, 'a').c_str()));
-    EXPECT_FALSE(HasMultiByteChars(std::string(1023, 'a').c_str()));
+    EXPECT_EQ(KindOfText(std::string(1024, 'a').c_str()), TextKind::MultiByte);
+    EXPECT_EQ(KindOfText(std::string(1023, 'a').c_str()), TextKind::SingleByte);
 }
 
-TEST(TextHexTest, HasMultiByteCharsSeesOneGbkCharacterOfTwoBytes) {
+TEST(TextHexTest, KindOfTextSeesOneGbkCharacterOfTwoBytes) {
     ScopedCtypeLocale gbk(kGbkLocale);
     if (!gbk.Active()) {
         GTEST_SKIP() << "locale " << kGbkLocale << " is not installed";
     }
-    EXPECT_TRUE(HasMultiByteChars("\xD6\xD0"));
+    EXPECT_EQ(KindOfText("\xD6\xD0"), TextKind::MultiByte);
     EXPECT_EQ(CountHostCharacters("a\xD6\xD0"), 2u);
 }
 
@@ -101,48 +101,48 @@ TEST(TextHexTest, DigitsToSemiOctetsSwapsPairsAndPadsOddCount) {
     EXPECT_STREQ(out, "");
 }
 
-TEST(TextHexTest, Ucs2ToAnsiConvertsWholeCharactersAndIgnoresOddByte) {
+TEST(TextHexTest, Ucs2ToHostConvertsWholeCharactersAndIgnoresOddByte) {
     ScopedCtypeLocale utf8(kUtf8Locale);
     ASSERT_TRUE(utf8.Active());
     const uint8_t ucs2[] = {0x00, 0x61, 0x4E, 0x2D, 0x41};
     char out[16];
-    EXPECT_EQ(Ucs2ToAnsi(ucs2, 4, out, sizeof(out)), 4u);
+    EXPECT_EQ(Ucs2ToHost(ucs2, 4, out, sizeof(out)), 4u);
     EXPECT_STREQ(out, "a\xE4\xB8\xAD");
-    EXPECT_EQ(Ucs2ToAnsi(ucs2, 5, out, sizeof(out)), 4u);
+    EXPECT_EQ(Ucs2ToHost(ucs2, 5, out, sizeof(out)), 4u);
     EXPECT_STREQ(out, "a\xE4\xB8\xAD");
     // Three bytes of room: the Chinese character would not fit whole, so it is left out.
-    EXPECT_EQ(Ucs2ToAnsi(ucs2, 4, out, 4), 1u);
+    EXPECT_EQ(Ucs2ToHost(ucs2, 4, out, 4), 1u);
     EXPECT_STREQ(out, "a");
 }
 
-TEST(TextHexTest, Ucs2ToAnsiGivesGbkBytesOnGbkHost) {
+TEST(TextHexTest, Ucs2ToHostGivesGbkBytesOnGbkHost) {
     ScopedCtypeLocale gbk(kGbkLocale);
     if (!gbk.Active()) {
         GTEST_SKIP() << "locale " << kGbkLocale << " is not installed";
     }
     const uint8_t ucs2[] = {0x00, 0x61, 0x4E, 0x2D};
     char out[8];
-    EXPECT_EQ(Ucs2ToAnsi(ucs2, 4, out, sizeof(out)), 3u);
+    EXPECT_EQ(Ucs2ToHost(ucs2, 4, out, sizeof(out)), 3u);
     EXPECT_STREQ(out, "a\xD6\xD0");
 
     uint8_t back[8];
-    EXPECT_EQ(AnsiToUcs2("\xD6\xD0\xCE\xC4", 4, back, sizeof(back)), 4u);
+    EXPECT_EQ(HostToUcs2("\xD6\xD0\xCE\xC4", 4, back, sizeof(back)), 4u);
     EXPECT_EQ(Bytes(back, 4), "\x4E\x2D\x65\x87");
-    EXPECT_EQ(AnsiToUcs2("\xD6\xD0\xCE\xC4", 4, back, 2), 0u);
+    EXPECT_EQ(HostToUcs2("\xD6\xD0\xCE\xC4", 4, back, 2), 0u);
 }
 
-TEST(TextHexTest, AnsiToUcs2HexAndAnsiToHexSpellTheText) {
+TEST(TextHexTest, HostToUcs2HexAndHostToHexSpellTheText) {
     ScopedCtypeLocale utf8(kUtf8Locale);
     ASSERT_TRUE(utf8.Active());
     char out[32];
-    EXPECT_EQ(AnsiToUcs2Hex("abc", out, sizeof(out)), 12u);
+    EXPECT_EQ(HostToUcs2Hex("abc", out, sizeof(out)), 12u);
     EXPECT_STREQ(out, "006100620063");
-    EXPECT_EQ(AnsiToUcs2Hex("\xE4\xB8\xAD", out, sizeof(out)), 4u);
+    EXPECT_EQ(HostToUcs2Hex("\xE4\xB8\xAD", out, sizeof(out)), 4u);
     EXPECT_STREQ(out, "4E2D");
-    EXPECT_EQ(AnsiToUcs2Hex("abc", out, 12), 0u);
-    EXPECT_EQ(AnsiToHex("abc", out, sizeof(out)), 6u);
+    EXPECT_EQ(HostToUcs2Hex("abc", out, 12), 0u);
+    EXPECT_EQ(HostToHex("abc", out, sizeof(out)), 6u);
     EXPECT_STREQ(out, "616263");
-    EXPECT_EQ(AnsiToHex("abc", out, 6), 0u);
+    EXPECT_EQ(HostToHex("abc", out, 6), 0u);
     EXPECT_STREQ(out, "");
 }
 

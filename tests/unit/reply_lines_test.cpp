@@ -92,7 +92,7 @@ TEST(ResultLines, AnEchoWithAPromptForEveryLineOfTheBodyIsStillTheEcho) {
 
 TEST(ResultLines, AFinalResultFollowedByAnIndicationStillEndsTheAnswer) {
     EXPECT_EQ(FinalResult(*Reply("+CMGL: 1,\"REC READ\"\r\nhi\r\n\r\nOK\r\n+CMTI: \"MT\",2\r\n")),
-              kFinalOk);
+              Verdict::Accepted);
 }
 
 TEST(ResultLines, OkCountsOnlyAsALineOfItsOwn) {
@@ -110,10 +110,11 @@ TEST(ResultLines, ErrorLinesIncludeTheMessageServiceErrors) {
 }
 
 TEST(ResultLines, FinalResultIsTheLastCompleteLine) {
-    EXPECT_EQ(FinalResult(*Reply("+CMGL: 1,\"ALL\"\r\nOK\r\nmore\r\n")), 0);
-    EXPECT_EQ(FinalResult(*Reply("+CMGL: 1\r\nERROR in body\r\nnext\r\n\r\nOK\r\n")), kFinalOk);
-    EXPECT_EQ(FinalResult(*Reply("AT+CMGR=1\r\r\n+CMS ERROR: 321\r\n")), kFinalError);
-    EXPECT_EQ(FinalResult(*Reply("\r\nOK")), 0);  // the line is not finished yet
+    EXPECT_EQ(FinalResult(*Reply("+CMGL: 1,\"ALL\"\r\nOK\r\nmore\r\n")), Verdict::Pending);
+    EXPECT_EQ(FinalResult(*Reply("+CMGL: 1\r\nERROR in body\r\nnext\r\n\r\nOK\r\n")),
+              Verdict::Accepted);
+    EXPECT_EQ(FinalResult(*Reply("AT+CMGR=1\r\r\n+CMS ERROR: 321\r\n")), Verdict::Refused);
+    EXPECT_EQ(FinalResult(*Reply("\r\nOK")), Verdict::Pending);  // the line is not finished yet
 }
 
 }  // namespace

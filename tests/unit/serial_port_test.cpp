@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
+#include "platform/Platform.h"
 #include "serial/CSerialPort.h"
 #include "support/ScriptedSerialDevice.h"
 

@@ -16,9 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
+#include "platform/Platform.h"
+#include "platform/SerialDevice.h"
 #include "serial/CSerialPort.h"
-#include "serial/SerialDevice.h"
 
 namespace tidewire {
 namespace {
@@ -302,7 +303,7 @@ TEST_F(PosixSerialDeviceTest, PortHeldExclusivelyByAnotherProgramIsRefusedEvenTo
     EXPECT_EQ(OpenCode(LineSettings{}), 0u);
 }
 
-LineSettings With(uint32_t baud, uint8_t dataBits, int32_t stopBits, int32_t flowControl) {
+LineSettings With(uint32_t baud, uint8_t dataBits, StopBits stopBits, FlowControl flowControl) {
     LineSettings settings;
     settings.baud = baud;
     settings.dataBits = dataBits;
@@ -316,15 +317,20 @@ TEST_F(PosixSerialDeviceTest, UnsupportedSettingsAreRefusedWithOwnTextsAndLeaveT
         LineSettings settings;
         const char* text;
     } cases[] = {
-        {With(12345, 8, 0, 0), "unsupported baud rate 12345"},
-        {With(0, 8, 0, 0), "unsupported baud rate 0"},
-        {With(9600, 9, 0, 0), "unsupported number of data bits 9 (5 to 8 are possible)"},
-        {With(9600, 4, 0, 0), "unsupported number of data bits 4 (5 to 8 are possible)"},
-        {With(9600, 8, 1, 0),
+        {With(12345, 8, StopBits::One, FlowControl::None), "unsupported baud rate 12345"},
+        {With(0, 8, StopBits::One, FlowControl::None), "unsupported baud rate 0"},
+        {With(9600, 9, StopBits::One, FlowControl::None),
+         "unsupported number of data bits 9 (5 to 8 are possible)"},
+        {With(9600, 4, StopBits::One, FlowControl::None),
+         "unsupported number of data bits 4 (5 to 8 are possible)"},
+        {With(9600, 8, StopBits::OneAndHalf, FlowControl::None),
          "one and a half stop bits cannot be set on a POSIX serial port (only one or two)"},
-        {With(9600, 8, 0, 2), "CTS/DTR flow control cannot be set on a POSIX serial port"},
-        {With(9600, 8, 0, 3), "DSR/RTS flow control cannot be set on a POSIX serial port"},
-        {With(9600, 8, 0, 4), "DSR/DTR flow control cannot be set on a POSIX serial port"},
+        {With(9600, 8, StopBits::One, FlowControl::CtsDtr),
+         "CTS/DTR flow control cannot be set on a POSIX serial port"},
+        {With(9600, 8, StopBits::One, FlowControl::DsrRts),
+         "DSR/RTS flow control cannot be set on a POSIX serial port"},
+        {With(9600, 8, StopBits::One, FlowControl::DsrDtr),
+         "DSR/DTR flow control cannot be set on a POSIX serial port"},
     };
     for (const auto& unsupported : cases) {
         SCOPED_TRACE(unsupported.text);
@@ -340,7 +346,7 @@ TEST_F(PosixSerialDeviceTest, AppliesBaudStopBitsAndFlowControlToTheLine) {
     const auto device = MakePlatformSerialDevice();
     for (const auto& rate : {std::make_pair(50u, B50), std::make_pair(9600u, B9600),
                              std::make_pair(4000000u, B4000000)}) {
-        device->Open(path_.c_str(), With(rate.first, 8, 2, 1));
+        device->Open(path_.c_str(), With(rate.first, 8, StopBits::Two, FlowControl::CtsRts));
         const termios line = LineAsSet();
         EXPECT_EQ(cfgetospeed(&line), rate.second);
         EXPECT_EQ(cfgetispeed(&line), rate.second);
@@ -348,19 +354,19 @@ TEST_F(PosixSerialDeviceTest, AppliesBaudStopBitsAndFlowControlToTheLine) {
         EXPECT_NE(line.c_cflag & CRTSCTS, 0u);
         EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
     }
-    // Codes outside the tables keep what the line had, which was set by the open before.
-    device->Open(path_.c_str(), With(9600, 8, 3, 6));
+    // Unchanged keeps what the line had, which was set by the open before.
+    device->Open(path_.c_str(), With(9600, 8, StopBits::Unchanged, FlowControl::Unchanged));
     EXPECT_NE(LineAsSet().c_cflag & CSTOPB, 0u);
     EXPECT_NE(LineAsSet().c_cflag & CRTSCTS, 0u);
 
-    device->Open(path_.c_str(), With(9600, 8, 0, 5));
+    device->Open(path_.c_str(), With(9600, 8, StopBits::One, FlowControl::XonXoff));
     termios line = LineAsSet();
     EXPECT_EQ(line.c_cflag & (CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), static_cast<tcflag_t>(IXON | IXOFF));
     EXPECT_EQ(line.c_cc[VSTART], 0x11);
     EXPECT_EQ(line.c_cc[VSTOP], 0x13);
 
-    device->Open(path_.c_str(), With(9600, 8, 0, 0));
+    device->Open(path_.c_str(), With(9600, 8, StopBits::One, FlowControl::None));
     line = LineAsSet();
     EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), 0u);
 }
@@ -368,12 +374,13 @@ TEST_F(PosixSerialDeviceTest, AppliesBaudStopBitsAndFlowControlToTheLine) {
 TEST_F(PosixSerialDeviceTest, PseudoTerminalOpensWithAnyParityAndDataBits) {
     // A pty has no parity or character size (Linux reports 8N whatever is asked), so a
     // simulated modem must not be refused for settings that only a real line can carry.
-    for (int32_t parity = 0; parity <= 4; ++parity) {
+    for (const Parity parity :
+         {Parity::Even, Parity::Mark, Parity::None, Parity::Odd, Parity::Space}) {
         for (uint8_t dataBits = 5; dataBits <= 8; ++dataBits) {
-            LineSettings settings = With(9600, dataBits, 0, 0);
+            LineSettings settings = With(9600, dataBits, StopBits::One, FlowControl::None);
             settings.parity = parity;
-            EXPECT_EQ(OpenCode(settings), 0u)
-                << "parity " << parity << ", " << static_cast<int>(dataBits) << " data bits";
+            EXPECT_EQ(OpenCode(settings), 0u) << "parity " << static_cast<int>(parity) << ", "
+                                              << static_cast<int>(dataBits) << " data bits";
         }
     }
 }

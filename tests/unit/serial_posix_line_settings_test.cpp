@@ -1,11 +1,12 @@
-// The termios form of the host's line settings, checked on termios records so that settings a
-// pty cannot carry (parity, character size) are covered too.
+// The termios form of the host's line settings, from the codes a host passes, checked on termios
+// records so that settings a pty cannot carry (parity, character size) are covered too.
 #include <gtest/gtest.h>
 #include <termios.h>
 
 #include <cstring>
 
-#include "serial/posix/PosixLineSettings.h"
+#include "exports/LineCodes.h"
+#include "platform/posix/PosixLineSettings.h"
 
 namespace tidewire {
 namespace {
@@ -33,6 +34,11 @@ termios Applied(const LineSettings& settings, termios line = EverythingOn()) {
     return line;
 }
 
+// The settings of a host's codes for parity, stop bits and flow control, at 115200 8 bits.
+LineSettings FromCodes(int32_t parity, int32_t stopBits, int32_t flowControl) {
+    return LineSettingsFromCodes(115200, parity, 8, stopBits, flowControl);
+}
+
 TEST(PosixLineSettings, MakesTheLineRawAndReadsImmediate) {
     const termios line = Applied(LineSettings{});
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
@@ -57,8 +63,7 @@ TEST(PosixLineSettings, MapsEveryParityWhateverTheLineHad) {
     termios none = EverythingOn();
     none.c_cflag &= ~kParityBits;
     for (const auto& parity : parities) {
-        LineSettings settings;
-        settings.parity = parity.code;
+        const LineSettings settings = FromCodes(parity.code, 0, 0);
         EXPECT_EQ(Applied(settings).c_cflag & kParityBits, parity.bits) << parity.code;
         EXPECT_EQ(Applied(settings, none).c_cflag & kParityBits, parity.bits) << parity.code;
     }
@@ -74,12 +79,8 @@ TEST(PosixLineSettings, MapsDataBits) {
 }
 
 TEST(PosixLineSettings, CodesOutsideTheTablesKeepWhatTheLineHad) {
-    LineSettings settings;
-    settings.parity = 5;
-    settings.stopBits = 3;
-    settings.flowControl = 6;
     // Unlike cfmakeraw, raw mode itself must not clear the software flow control or parity.
-    termios line = Applied(settings);
+    termios line = Applied(FromCodes(5, 3, 6));
     EXPECT_EQ(line.c_cflag & kParityBits, kParityBits);
     EXPECT_NE(line.c_cflag & CSTOPB, 0u);
     EXPECT_NE(line.c_cflag & CRTSCTS, 0u);
@@ -88,20 +89,13 @@ TEST(PosixLineSettings, CodesOutsideTheTablesKeepWhatTheLineHad) {
     termios quiet = EverythingOn();
     quiet.c_cflag &= ~(kParityBits | CSTOPB | CRTSCTS);
     quiet.c_iflag &= ~kSoftwareFlow;
-    settings.parity = -1;
-    settings.stopBits = -1;
-    settings.flowControl = -1;
-    line = Applied(settings, quiet);
+    line = Applied(FromCodes(-1, -1, -1), quiet);
     EXPECT_EQ(line.c_cflag & (kParityBits | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(line.c_iflag & kSoftwareFlow, 0u);
 }
 
 TEST(PosixLineSettings, DriverThatDroppedASettingIsCaught) {
-    LineSettings settings;
-    settings.parity = 1;
-    settings.stopBits = 2;
-    settings.flowControl = 1;
-    const termios wanted = Applied(settings);
+    const termios wanted = Applied(FromCodes(1, 2, 1));
     EXPECT_EQ(SettingNotTaken(wanted, wanted, false), nullptr);
 
     termios noMark = wanted;  // what a USB adapter without mark parity reports back

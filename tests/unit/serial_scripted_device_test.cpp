@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/CSerialException.h"
+#include "platform/CSerialException.h"
 #include "support/ScriptedSerialDevice.h"
 
 namespace tidewire {

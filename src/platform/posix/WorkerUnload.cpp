@@ -1,7 +1,7 @@
 // On POSIX systems a library's destructors run without any lock that a thread's exit needs, so
 // the worker is simply waited for: it notices the cleared flag within one dialogue, closes the
 // port and ends.
-#include "platform/WorkerUnload.h"
+#include "platform/Platform.h"
 
 namespace tidewire {
 

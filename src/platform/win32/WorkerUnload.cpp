@@ -10,7 +10,7 @@
 // a host that loads the library again (it gets the same service back), and the destructors
 // run only when the process exits. By then the system has ended every other thread, the worker
 // included, so there is nothing left to wait for.
-#include "platform/WorkerUnload.h"
+#include "platform/Platform.h"
 
 #include <windows.h>
 

@@ -1,0 +1,107 @@
+#include "api/MessageQueues.h"
+
+#include <cstring>
+
+namespace tidewire {
+
+namespace {
+
+// Queued records a host usually leaves between two of its polls.
+constexpr size_t kUsualQueueDepth = 64;
+
+// Copies the oldest record of queue into buffer and drops it.
+template <class Record>
+bool TakeOldest(std::mutex& lock, RecordQueue<Record>& queue, char* buffer) {
+    if (buffer == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (queue.empty()) {
+        return false;
+    }
+    std::memcpy(buffer, &queue.front(), sizeof(Record));
+    queue.pop_front();
+    return true;
+}
+
+}  // namespace
+
+void MessageQueues::Reset() {
+    std::lock_guard<std::mutex> holdQueues(queueLock_);
+    std::lock_guard<std::mutex> holdReceived(receivedLock_);
+    outgoing_.Reset(kUsualQueueDepth);
+    reports_.Reset(kUsualQueueDepth);
+    results_.Reset();
+    received_.Reset(kUsualQueueDepth);
+    nextId_ = 0;
+}
+
+void MessageQueues::SetAccepting(bool accepting) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    accepting_ = accepting;
+}
+
+int32_t MessageQueues::Accept(OutgoingMessage message) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    if (!accepting_) {
+        return -1;
+    }
+    message.id = nextId_++;
+    outgoing_.push_back(message);
+    results_.Add(message.id);
+    reports_.reserve(reports_.size() + outgoing_.size());
+    return message.id;
+}
+
+bool MessageQueues::TakeReport(char* buffer) {
+    return TakeOldest(queueLock_, reports_, buffer);
+}
+
+int32_t MessageQueues::Query(int32_t id) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return results_.Get(id);
+}
+
+bool MessageQueues::TakeReceived(char* buffer) {
+    return TakeOldest(receivedLock_, received_, buffer);
+}
+
+bool MessageQueues::HasOutgoing() {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return !outgoing_.empty();
+}
+
+bool MessageQueues::PeekOutgoing(OutgoingMessage& message) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    if (outgoing_.empty()) {
+        return false;
+    }
+    message = outgoing_.front();
+    return true;
+}
+
+void MessageQueues::Finish(const OutgoingMessage& message, bool sent) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    results_.Record(message.id, sent);
+    reports_.push_back(message);
+    outgoing_.pop_front();
+}
+
+size_t MessageQueues::OutgoingCount() {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return outgoing_.size();
+}
+
+void MessageQueues::DropNewestOutgoing(size_t keep) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    while (outgoing_.size() > keep) {
+        outgoing_.pop_back();
+    }
+}
+
+void MessageQueues::Take(const ReceivedMessage& record) {
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    received_.push_back(record);
+}
+
+}  // namespace tidewire

@@ -1,0 +1,77 @@
+// The queues between the host's threads and the worker: messages waiting to be sent, the
+// reports of finished ones with their outcomes by id, and received messages. Every call takes
+// the lock of what it touches, so the host's calls and the worker never see half an update.
+#ifndef TIDEWIRE_API_MESSAGEQUEUES_H
+#define TIDEWIRE_API_MESSAGEQUEUES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "api/RecordQueue.h"
+#include "family/ModuleFamily.h"
+#include "tidewire_records.h"
+
+namespace tidewire {
+
+class MessageQueues final : public Inbox {
+  public:
+    MessageQueues() = default;
+    MessageQueues(const MessageQueues&) = delete;
+    MessageQueues& operator=(const MessageQueues&) = delete;
+
+    // --- The service -------------------------------------------------------------------------
+    // Fresh queues for a start-up, with room for a usual depth, so the worker's first cycles do
+    // not allocate; whatever an earlier run left unread is given back. Ids count from 0 again.
+    void Reset();
+    // Messages are accepted only while the service runs: none is taken by a start-up in
+    // progress and then discarded by it, nor after the worker has ended.
+    void SetAccepting(bool accepting);
+
+    // --- The host's calls --------------------------------------------------------------------
+    // Queues the message under the next id and returns it; -1 when messages are not accepted.
+    int32_t Accept(OutgoingMessage message);
+    // Copies the oldest report into buffer (sizeof(OutgoingMessage) bytes) and drops it; false
+    // when there is none, the buffer then untouched.
+    bool TakeReport(char* buffer);
+    // 1 sent, 0 failed, -1 pending or never issued.
+    int32_t Query(int32_t id);
+    // Copies the oldest received message into buffer (sizeof(ReceivedMessage) bytes) and drops
+    // it; false when there is none, the buffer then untouched.
+    bool TakeReceived(char* buffer);
+
+    // --- The worker ----------------------------------------------------------------------------
+    bool HasOutgoing();
+    // A copy of the oldest queued message; false when none is queued. It stays queued until
+    // Finish, so a send that fails half-way leaves it for the next cycle.
+    bool PeekOutgoing(OutgoingMessage& message);
+    // Records the outcome of the oldest message and moves its report (message, as the worker
+    // left it) to the reports.
+    void Finish(const OutgoingMessage& message, bool sent);
+
+    // --- Tests and tools -----------------------------------------------------------------------
+    size_t OutgoingCount();
+    // Drops the newest queued messages beyond the first `keep`; their ids stay issued and
+    // pending. For benchmarks that hold a queue at one depth.
+    void DropNewestOutgoing(size_t keep);
+
+  private:
+    void Take(const ReceivedMessage& record) override;
+
+    // Guards outgoing_, reports_, results_, nextId_ and accepting_. Taken before receivedLock_
+    // when both are needed.
+    std::mutex queueLock_;
+    // Room for reports_.size() + outgoing_.size() records is kept in reports_, so the worker's
+    // move of a finished message never allocates.
+    RecordQueue<OutgoingMessage> outgoing_;
+    RecordQueue<OutgoingMessage> reports_;
+    ResultTable results_;
+    int32_t nextId_ = 0;
+    bool accepting_ = false;
+    std::mutex receivedLock_;
+    RecordQueue<ReceivedMessage> received_;
+};
+
+}  // namespace tidewire
+
+#endif

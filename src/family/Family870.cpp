@@ -1,0 +1,256 @@
+// Family 870: a CDMA module with a text-mode command set. Its model answer carries "199" (but
+// not "MODEL 199", which names type 865), the legacy edition does not know it, and its SIM is
+// checked at start-up. Set-up: new-message indications and the module's own store. It picks
+// the body's encoding with AT+ZMSGL, takes the body right after "AT+CMGS" without waiting for
+// its prompt (a single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its
+// store for the indexes, reads each message with AT+CMGR and deletes it once its record is
+// queued. Its replies are byte data: a body may be raw UCS-2 with zero bytes in it.
+#include <cstdio>
+#include <cstring>
+
+#include "base/BoundedCopy.h"
+#include "family/ModuleFamily.h"
+#include "modem/ResultLines.h"
+
+namespace tidewire {
+
+namespace {
+
+// A failed storage selection is recorded and the set-up goes on. The first text names the
+// command a module of the earlier interface got; hosts compare against it as it stands.
+constexpr SetUpStep kSetUp[] = {
+    {"AT+CNMI=2,1,0,0,0\r", OnFailure::EndsService, ErrorText::InitCnmi870},
+    {"AT+CPMS=MT\r", OnFailure::IsRecorded, ErrorText::InitCpms870},
+};
+
+// Writes "AT+CMGS" for number. This family takes the body without waiting for its prompt: the
+// echo and the prompt are thrown away unread by the purge before the body. remnant gets that
+// echo and prompt, whose tail may still arrive after the purge.
+void OpenMessageEntry(ModemChannel& channel, const char* number, char (&remnant)[128]) {
+    // The number is at most 31 bytes, so the command and its echoed prompt fit.
+    char command[64];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
+    std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
+    channel.PurgeAndWrite(command);
+    channel.BeginEntry();
+    channel.Sleep(pauses::kType870PromptMs);
+}
+
+// Opens the entry, writes the body and waits for the verdict after the module's echo of it.
+// The echo itself (which may spell "ok" or "error") never decides.
+bool SendBody(ModemChannel& channel, const char* number, const uint8_t* body, size_t bodyLength,
+              const PollPlan& plan, BareOk bareOk) {
+    char remnant[128];
+    OpenMessageEntry(channel, number, remnant);
+    channel.PurgeAndWrite(body, bodyLength);
+    ReplyBuffer reply;
+    const Verdict verdict = channel.ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
+        // What was left of the command's echo when the prompt was purged comes first.
+        const size_t echoStart = PassOverRemnant(r, remnant);
+        if (echoStart == ReplyBuffer::npos) {
+            return Verdict::Pending;
+        }
+        const size_t from =
+            AnswerStart(r, reinterpret_cast<const char*>(body), bodyLength, echoStart);
+        if (from == ReplyBuffer::npos) {
+            return Verdict::Pending;
+        }
+        return MessageVerdict(r, from, bareOk);
+    });
+    channel.SettleEntry(verdict);
+    return verdict == Verdict::Accepted;
+}
+
+struct ReadMessage {
+    char sender[32];
+    char time[32];
+    char text[sizeof(ReceivedMessage::text)];
+    size_t bodyBytes;
+};
+
+// Cuts a read reply: the sender is the quoted field after the first comma, the time the next
+// quoted field, then the encoding digit, and the body is the next line. False when the reply
+// does not have that shape; such a message is neither queued nor deleted.
+bool CutReadReply(const ReplyBuffer& reply, ReadMessage& cut) {
+    std::memset(&cut, 0, sizeof cut);
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    // The fields are counted from the "+CMGR:" line: a new-message indication read before it
+    // has commas of its own.
+    const size_t header = FindLineStartingWith(reply, 0, "+CMGR:");
+    const size_t comma = reply.Find(",", header == ReplyBuffer::npos ? 0 : header);
+    if (comma == ReplyBuffer::npos || comma + 2 > end) {
+        return false;
+    }
+    size_t p = comma + 2;
+    const size_t senderEnd = reply.Find("\"", p);
+    if (senderEnd == ReplyBuffer::npos) {
+        return false;
+    }
+    BoundedCopy(cut.sender, sizeof cut.sender, data + p, senderEnd - p);
+    p = senderEnd + 3;
+    if (p > end) {
+        return false;
+    }
+    const size_t timeEnd = reply.Find("\"", p);
+    if (timeEnd == ReplyBuffer::npos) {
+        return false;
+    }
+    BoundedCopy(cut.time, sizeof cut.time, data + p, timeEnd - p);
+    p = timeEnd + 4;
+    if (p >= end) {
+        return false;
+    }
+    const char encoding = data[p];
+    const size_t lineEnd = reply.Find("\r\n", p);
+    if (lineEnd == ReplyBuffer::npos) {
+        return false;
+    }
+    const size_t bodyStart = lineEnd + 2;
+    size_t bodyEnd = reply.Find("\r\n", bodyStart);
+    if (bodyEnd == ReplyBuffer::npos) {
+        bodyEnd = end;
+    }
+    // The raw body field holds 255 bytes; a longer body is cut there (an even count, so a UCS-2
+    // body is never cut inside a character).
+    size_t bodyBytes = bodyEnd - bodyStart;
+    if (bodyBytes > 255) {
+        bodyBytes = encoding == '4' ? 254 : 255;
+    }
+    cut.bodyBytes = bodyBytes;
+    if (encoding == '4') {
+        Ucs2ToHost(reinterpret_cast<const uint8_t*>(data + bodyStart), bodyBytes, cut.text,
+                   sizeof cut.text);
+    } else {
+        // Copied as bytes; a zero byte in a single-byte body ends the text there.
+        std::memcpy(cut.text, data + bodyStart, bodyBytes);
+        cut.text[bodyBytes < sizeof cut.text ? bodyBytes : sizeof cut.text - 1] = '\0';
+    }
+    return true;
+}
+
+class Type870Module final : public ModuleFamily {
+  public:
+    constexpr Type870Module() : ModuleFamily(kModule870, "199", SimCheck::Asked) {}
+
+    SetUpResult SetUp(ModuleSession& session) const override {
+        return RunSetUpSteps(session, kSetUp, FirstStep::Checked);
+    }
+
+    bool Receive(ModuleSession& session) const override {
+        ModemChannel& channel = session.channel;
+        if (!channel.IsOpen()) {
+            return true;
+        }
+        channel.CancelAbandonedEntry();
+        channel.PurgeAndWrite("AT+CMGL=\"ALL\"\r");
+
+        // One poll counter serves the listing and every read that follows it. The end of a
+        // listing or read reply is the module's own final result line; a stored message that
+        // says "OK" or "ERROR" in its body does not end the collection.
+        int polls = 0;
+        const auto endOfAnswer = [](const ReplyBuffer& r) { return FinalResult(r); };
+        ReplyBuffer listing;
+        const Verdict listed =
+            channel.ReplyPoll(listing, plans::kType870Listing, polls, endOfAnswer);
+        if (listed == Verdict::Stopped) {
+            return false;
+        }
+        channel.SettleEntry(listed);
+        if (listed != Verdict::Accepted) {
+            return true;
+        }
+
+        ReplyBuffer reply;
+        size_t cursor = 0;
+        for (;;) {
+            const size_t header = FindLineStartingWith(listing, cursor, "+CMGL:");
+            if (header == ReplyBuffer::npos) {
+                return true;
+            }
+            cursor = header + 6;
+            int index = 0;
+            if (!ReadStoreIndex(listing, cursor, index)) {
+                continue;
+            }
+            char command[64];
+            std::snprintf(command, sizeof command, "AT+CMGR=%d\r", index);
+            channel.Write(command);
+            reply.Clear();
+            const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
+            if (read == Verdict::Stopped) {
+                return false;
+            }
+            if (read != Verdict::Accepted) {
+                return true;  // the remaining entries wait for the next cycle
+            }
+            ReadMessage cut;
+            if (!CutReadReply(reply, cut)) {
+                continue;
+            }
+            if (cut.bodyBytes >= 1) {
+                session.inbox.Deliver(cut.text, cut.sender, cut.time);
+                std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
+                channel.SendAtCommand(command, "OK", "ERROR");
+            }
+        }
+    }
+
+  protected:
+    // The encoding is chosen with the module's own AT+ZMSGL first; the body follows the command
+    // without waiting for a prompt.
+    bool SendSingleByte(ModuleSession& session, const char* text,
+                        char (&number)[32]) const override;
+    bool SendMultiByte(ModuleSession& session, const char* text, char (&number)[32]) const override;
+};
+
+bool Type870Module::SendSingleByte(ModuleSession& session, const char* text,
+                                   char (&number)[32]) const {
+    if (std::strlen(text) > 140) {
+        session.errors.Record(ErrorText::SingleByteTooLong);
+        return false;
+    }
+    if (!session.channel.SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
+        session.errors.Record(ErrorText::SingleByte870ModeFailed);
+        return false;
+    }
+    char body[sizeof(OutgoingMessage::text) + 1];
+    const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
+    return SendBody(session.channel, number, reinterpret_cast<const uint8_t*>(body),
+                    static_cast<size_t>(bodyLength), plans::kType870TextVerdict, BareOk::Refuses);
+}
+
+bool Type870Module::SendMultiByte(ModuleSession& session, const char* text,
+                                  char (&number)[32]) const {
+    const size_t characters = CountHostCharacters(text);
+    char work[1024];
+    const int workLength = std::snprintf(work, sizeof work, "%s\x1A", text);
+    if (characters > 70) {
+        session.errors.Record(ErrorText::MultiByteTooLong);
+        return false;
+    }
+    if (!session.channel.SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
+        session.errors.Record(ErrorText::MultiByte870ModeFailed);
+        return false;
+    }
+    // Raw UCS-2, high byte first: the Ctrl-Z that ends the body becomes 0x00 0x1A.
+    uint8_t body[1024];
+    const size_t bodyLength = HostToUcs2(work, static_cast<size_t>(workLength), body, sizeof body);
+    if (bodyLength == 0) {
+        session.errors.Record(ErrorText::MultiByteTooLong);
+        return false;
+    }
+    // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
+    // and not upper-cased: only upper-case tokens count here.
+    return SendBody(session.channel, number, body, bodyLength, plans::kType870Ucs2Verdict,
+                    BareOk::Waits);
+}
+
+}  // namespace
+
+const ModuleFamily& Family870() {
+    static const Type870Module family;
+    return family;
+}
+
+}  // namespace tidewire

@@ -1,0 +1,141 @@
+// What every module family provides, and what it works with. A family is everything that
+// differs between modules: the text that identifies it in the model answer, whether its SIM is
+// checked, its set-up, its send procedure for each text kind and its receive procedure. Each
+// family is one file of this folder; FamilyTable.cpp lists them.
+//
+// A family reaches the rest of the library only through the session it is handed: the channel
+// to the module, the inbox for received messages, the log of failure texts, and the service
+// centre. It keeps no state of its own between calls.
+#ifndef TIDEWIRE_FAMILY_MODULEFAMILY_H
+#define TIDEWIRE_FAMILY_MODULEFAMILY_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/Edition.h"
+#include "base/ErrorTexts.h"
+#include "codec/TextHex.h"
+#include "modem/ModemChannel.h"
+#include "tidewire_records.h"
+
+namespace tidewire {
+
+// The family codes, as modules are known by.
+enum ModuleType : int32_t {
+    kModuleUnknown = 0,
+    kModuleGsm = 666,  // GSM command set (27.005)
+    kModule870 = 870,  // CDMA, text-mode command set with AT+ZMSGL
+    kModule865 = 865,  // CDMA, at$smsmo / at$smsmt=1?
+    kModule860 = 860,  // CDMA, at$smsmo0 / at$smsmt0? / at$delmt
+};
+
+// Where a procedure leaves the text of a failure for the host.
+class ErrorLog {
+  public:
+    virtual void Record(ErrorText error) = 0;
+
+  protected:
+    ~ErrorLog() = default;
+};
+
+// Where received messages go, one record each.
+class Inbox {
+  public:
+    // Queues one message for the host, each field cut to its width in the record.
+    void Deliver(const char* text, const char* sender, const char* timestamp);
+
+  protected:
+    ~Inbox() = default;
+    virtual void Take(const ReceivedMessage& record) = 0;
+};
+
+// What a family's procedures work with while the service runs.
+struct ModuleSession {
+    ModemChannel& channel;
+    Inbox& inbox;
+    ErrorLog& errors;
+    Edition edition;
+    // The GSM service centre: the start-up argument (at most 19 bytes), or "card" until the
+    // SIM's own number replaces it.
+    char serviceCentre[20];
+
+    // True when a stop is to end the set-up before its next step: only the current edition
+    // looks; the legacy edition runs its sequence to the end and notices a stop in the loop.
+    bool StopEndsSetUp() const;
+};
+
+// How a family's set-up ended.
+struct SetUpResult {
+    enum class Outcome { Ready, Stopped, Failed };
+    Outcome outcome;
+    ErrorText failure;  // the text of a failed set-up; no meaning otherwise
+
+    static SetUpResult Ready() { return {Outcome::Ready, ErrorText::InitPortFailed}; }
+    static SetUpResult Stopped() { return {Outcome::Stopped, ErrorText::InitPortFailed}; }
+    static SetUpResult Failed(ErrorText text) { return {Outcome::Failed, text}; }
+};
+
+enum class SimCheck { Asked, NotAsked };
+
+class ModuleFamily {
+  public:
+    int32_t Code() const { return code_; }
+    // The text of the model answer ("AT+GMM") that names the family; empty for the family
+    // that serves every module no other family claims.
+    const char* ModelToken() const { return modelToken_; }
+    // Whether start-up asks the SIM ("AT+CPIN?") before the worker starts.
+    SimCheck Sim() const { return sim_; }
+
+    // Brings the module into the state the send and receive procedures expect. Failed ends the
+    // service with its text; a port failure is the caller's to handle.
+    virtual SetUpResult SetUp(ModuleSession& session) const = 0;
+    // Sends one message to number (which the procedure may rewrite into the form it sent), by
+    // the family's procedure for the kind of text. True only when the module confirmed the
+    // message; a failure leaves its text in the session's log, or none where the module simply
+    // did not confirm.
+    bool Send(ModuleSession& session, TextKind kind, const char* text, char (&number)[32]) const {
+        return kind == TextKind::SingleByte ? SendSingleByte(session, text, number)
+                                            : SendMultiByte(session, text, number);
+    }
+    // One poll of the module's store, handing what it holds to the inbox. False when a stop
+    // was noticed and the worker is to end.
+    virtual bool Receive(ModuleSession& session) const = 0;
+
+  protected:
+    virtual bool SendSingleByte(ModuleSession& session, const char* text,
+                                char (&number)[32]) const = 0;
+    virtual bool SendMultiByte(ModuleSession& session, const char* text,
+                               char (&number)[32]) const = 0;
+
+    constexpr ModuleFamily(int32_t code, const char* modelToken, SimCheck sim)
+        : code_(code), modelToken_(modelToken), sim_(sim) {}
+    ~ModuleFamily() = default;
+
+  private:
+    int32_t code_;
+    const char* modelToken_;
+    SimCheck sim_;
+};
+
+// One step of a set-up: a command the module answers OK, and what its failure means.
+enum class OnFailure { EndsService, IsRecorded };
+struct SetUpStep {
+    const char* command;
+    OnFailure onFailure;
+    ErrorText failure;
+};
+
+// Runs the steps in order. A stop (StopEndsSetUp) ends the set-up before each step but the
+// first, and before the first too when it is FirstStep::Checked. A step whose failure is
+// recorded leaves its text in the session's log; the set-up goes on.
+enum class FirstStep { Checked, Unchecked };
+SetUpResult RunSetUpSteps(ModuleSession& session, const SetUpStep* steps, size_t count,
+                          FirstStep first);
+template <size_t N>
+SetUpResult RunSetUpSteps(ModuleSession& session, const SetUpStep (&steps)[N], FirstStep first) {
+    return RunSetUpSteps(session, steps, N, first);
+}
+
+}  // namespace tidewire
+
+#endif

@@ -1,0 +1,249 @@
+#include "Gateway.h"
+
+#include <thread>
+
+#include "Log.h"
+
+namespace tidewire::gateway {
+
+namespace {
+
+constexpr std::chrono::milliseconds kTick{100};
+constexpr std::chrono::seconds kHeartbeat{5};
+constexpr std::chrono::seconds kRecoveryPause{5};
+// At most this many received records are held in memory while the store fails; the rest wait
+// in the library's queue.
+constexpr size_t kHeldRecords = 64;
+// After the stop: how often a failing store is tried again before the records are given up to
+// the log.
+constexpr int kFinalTries = 5;
+
+std::string Field(const char* bytes, size_t size) {
+    size_t length = 0;
+    while (length < size && bytes[length] != '\0') {
+        ++length;
+    }
+    return std::string(bytes, length);
+}
+
+}  // namespace
+
+bool Gateway::Guarded(const char* what, const std::function<void()>& operation) {
+    try {
+        operation();
+        if (storeFailing_) {
+            LogInfo("the store works again");
+            storeFailing_ = false;
+        }
+        return true;
+    } catch (const std::exception& failure) {
+        // A store that is down fails every tick: say so once, then quietly retry.
+        Log(storeFailing_ ? Priority::Debug : Priority::Error,
+            std::string("cannot ") + what + ": " + failure.what());
+        storeFailing_ = true;
+        if (Clock::now() >= nextRecovery_) {
+            store_.database().Recover();
+            nextRecovery_ = Clock::now() + kRecoveryPause;
+        }
+        return false;
+    }
+}
+
+void Gateway::ClaimAndSend() {
+    std::optional<OutboxRow> row;
+    const auto now = Clock::now();
+    if (!Guarded("claim an outbox row",
+                 [&] { row = store_.Claim(config_.name, config_.leaseSeconds); }) ||
+        !row) {
+        nextClaim_ = now + std::chrono::milliseconds(config_.pollMilliseconds);
+        return;
+    }
+    const std::string label = "row " + std::to_string(row->id);
+    if (row->attempts > 1) {
+        LogWarning(label + ": claimed again after its lease ran out (claim " +
+                   std::to_string(row->attempts) +
+                   "); the gateway that had it may have sent it already");
+    }
+    std::string error;
+    const int32_t id = modem_.Send(row->text, row->recipient, error);
+    LogDebug(label + ": claimed, to " + row->recipient + ", library id " + std::to_string(id));
+    InFlight flight;
+    flight.row = std::move(*row);
+    flight.messageId = id;
+    flight.renewAt = now + std::chrono::seconds(config_.leaseSeconds) / 3;
+    inFlight_ = std::move(flight);
+    if (id >= 0) {
+        return;
+    }
+    if (!modem_.Running()) {
+        // Not the message's fault: the service has ended, and the row goes back for another
+        // gateway (or this one after its restart).
+        Guarded("give the row back", [&] { store_.Release(inFlight_->row.id, config_.name); });
+        inFlight_.reset();
+        return;
+    }
+    inFlight_->sent = false;
+    inFlight_->outcome = error;
+    WriteOutcome();
+}
+
+void Gateway::FollowSend() {
+    if (inFlight_->sent) {
+        WriteOutcome();
+        return;
+    }
+    std::string error;
+    const SendState state = modem_.Outcome(inFlight_->messageId, error);
+    if (state == SendState::Pending) {
+        const auto now = Clock::now();
+        if (now < inFlight_->renewAt) {
+            return;
+        }
+        bool ours = true;
+        if (Guarded("renew the lease", [&] {
+                ours = store_.RenewLease(inFlight_->row.id, config_.name, config_.leaseSeconds);
+            })) {
+            if (!ours) {
+                LogWarning("row " + std::to_string(inFlight_->row.id) +
+                           ": lost to another gateway while still sending it");
+            }
+            inFlight_->renewAt = now + std::chrono::seconds(config_.leaseSeconds) / 3;
+        } else {
+            inFlight_->renewAt = now + std::chrono::seconds(1);
+        }
+        return;
+    }
+    inFlight_->sent = state == SendState::Sent;
+    inFlight_->outcome = state == SendState::Sent ? "sent" : error;
+    WriteOutcome();
+}
+
+bool Gateway::WriteOutcome() {
+    InFlight& flight = *inFlight_;
+    bool ours = true;
+    if (!Guarded("write an outcome", [&] {
+            ours = store_.Finish(flight.row.id, config_.name, *flight.sent, flight.outcome,
+                                 flight.messageId);
+        })) {
+        return false;
+    }
+    const std::string label = "row " + std::to_string(flight.row.id);
+    if (!ours) {
+        LogWarning(label +
+                   ": its lease ran out and another gateway took it over, so it may "
+                   "be sent twice; this gateway's outcome: " +
+                   flight.outcome);
+    } else if (*flight.sent) {
+        LogDebug(label + ": sent to " + flight.row.recipient);
+    } else {
+        LogInfo(label + ": failed to " + flight.row.recipient + ": " + flight.outcome);
+    }
+    inFlight_.reset();
+    nextClaim_ = Clock::now();
+    return true;
+}
+
+void Gateway::TakeReceived(size_t limit) {
+    ReceivedMessage message;
+    int32_t receipt = 0;
+    while (received_.size() < limit && modem_.TakeReceived(message, receipt)) {
+        Received entry;
+        entry.record.text = Field(message.text, sizeof message.text);
+        entry.record.sender = Field(message.sender, sizeof message.sender);
+        entry.record.networkTime = Field(message.timestamp, sizeof message.timestamp);
+        entry.receipt = receipt;
+        LogDebug("received from " + entry.record.sender);
+        received_.push_back(std::move(entry));
+    }
+}
+
+bool Gateway::StoreReceived() {
+    while (!received_.empty()) {
+        const Received& entry = received_.front();
+        if (!Guarded("store a received message",
+                     [&] { store_.StoreReceived(entry.record, config_.name); })) {
+            return false;
+        }
+        modem_.Acknowledge(entry.receipt);
+        received_.pop_front();
+    }
+    return true;
+}
+
+bool Gateway::SettleRow() {
+    if (!inFlight_) {
+        return true;
+    }
+    if (inFlight_->sent) {
+        return WriteOutcome();
+    }
+    const int64_t id = inFlight_->row.id;
+    if (!Guarded("give the row back", [&] { store_.Release(id, config_.name); })) {
+        return false;
+    }
+    LogInfo("row " + std::to_string(id) + ": given back unsent");
+    inFlight_.reset();
+    return true;
+}
+
+bool Gateway::SettleAfterStop() {
+    if (inFlight_ && !inFlight_->sent) {
+        std::string error;
+        const SendState state = modem_.Outcome(inFlight_->messageId, error);
+        // Still pending after the stop: the worker ended before the module took the message,
+        // so it was never sent and SettleRow gives it back.
+        if (state != SendState::Pending) {
+            inFlight_->sent = state == SendState::Sent;
+            inFlight_->outcome = state == SendState::Sent ? "sent" : error;
+        }
+    }
+    TakeReceived(SIZE_MAX);
+    for (int attempt = 1; attempt <= kFinalTries; ++attempt) {
+        nextRecovery_ = Clock::time_point{};
+        const bool rowSettled = SettleRow();
+        if (StoreReceived() && rowSettled) {
+            return true;
+        }
+        if (attempt < kFinalTries) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    }
+    // The store stayed down: the log is the last place these can be kept.
+    if (inFlight_) {
+        LogError("row " + std::to_string(inFlight_->row.id) + " not written back; outcome: " +
+                 (inFlight_->sent ? inFlight_->outcome : std::string("not sent")));
+    }
+    for (const Received& entry : received_) {
+        LogError("received message not stored: from " + entry.record.sender + " at " +
+                 entry.record.networkTime + ": " + entry.record.text);
+    }
+    return false;
+}
+
+int Gateway::Run(const std::function<bool(std::chrono::milliseconds)>& stopRequested) {
+    bool serviceEnded = false;
+    while (!stopRequested(kTick)) {
+        TakeReceived(kHeldRecords);
+        StoreReceived();
+        if (inFlight_) {
+            FollowSend();
+        } else if (Clock::now() >= nextClaim_) {
+            ClaimAndSend();
+        }
+        if (Clock::now() >= nextHeartbeat_) {
+            Guarded("update the counters", [&] { store_.Heartbeat(config_.name); });
+            nextHeartbeat_ = Clock::now() + kHeartbeat;
+        }
+        if (!modem_.Running()) {
+            LogError("the modem's service ended: " + modem_.LastError());
+            serviceEnded = true;
+            break;
+        }
+    }
+    modem_.Stop();
+    const bool settled = SettleAfterStop();
+    Guarded("update the counters", [&] { store_.Heartbeat(config_.name); });
+    return serviceEnded || !settled ? 1 : 0;
+}
+
+}  // namespace tidewire::gateway

@@ -1,0 +1,75 @@
+// One gateway's life: start the modem's service, then, until a stop is asked for, claim and send
+// outbox rows one at a time, renew the lease of the row being sent, and write every received
+// message into the inbox. A stop stops the service first, then settles the row in flight and
+// stores every record the library still holds.
+#ifndef TIDEWIRE_TOOLS_GATEWAY_GATEWAY_H
+#define TIDEWIRE_TOOLS_GATEWAY_GATEWAY_H
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "GatewayConfig.h"
+#include "ModemLink.h"
+#include "Store.h"
+
+namespace tidewire::gateway {
+
+class Gateway {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    Gateway(const GatewayConfig& config, Store& store, ModemLink& modem)
+        : config_(config), store_(store), modem_(modem) {}
+
+    // Runs until stopRequested says so (it is asked once a tick and may wait up to a tick) or
+    // the service ends by itself. The exit status: 0 after a requested stop with everything
+    // stored, 1 when the service ended by itself or records could not be stored.
+    int Run(const std::function<bool(std::chrono::milliseconds tick)>& stopRequested);
+
+  private:
+    struct InFlight {
+        OutboxRow row;
+        int32_t messageId = -1;
+        Clock::time_point renewAt;
+        // Set once the outcome is known but not yet written (the store failed).
+        std::optional<bool> sent;
+        std::string outcome;
+    };
+    struct Received {
+        InboxRecord record;
+        int32_t receipt = 0;
+    };
+
+    void ClaimAndSend();
+    void FollowSend();
+    bool WriteOutcome();
+    // Takes records from the library until limit are held.
+    void TakeReceived(size_t limit);
+    bool StoreReceived();
+    // Writes back the outcome of the row in flight, or gives it back when it was never sent.
+    bool SettleRow();
+    // After the service stopped: the row in flight written back or given back, every record
+    // stored; false when the store would not take them.
+    bool SettleAfterStop();
+    // Runs a store operation; on failure logs it, lets the connection recover and returns false.
+    bool Guarded(const char* what, const std::function<void()>& operation);
+
+    const GatewayConfig& config_;
+    Store& store_;
+    ModemLink& modem_;
+    std::optional<InFlight> inFlight_;
+    // Records taken from the library and not yet stored, oldest first.
+    std::deque<Received> received_;
+    Clock::time_point nextClaim_{};
+    Clock::time_point nextHeartbeat_{};
+    // A store that is down is reconnected to at most this often.
+    Clock::time_point nextRecovery_{};
+    bool storeFailing_ = false;
+};
+
+}  // namespace tidewire::gateway
+
+#endif
