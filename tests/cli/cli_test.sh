@@ -91,11 +91,11 @@ else
   fail "status --json on a missing device: $(cat "$work/missing-json.out")"
 fi
 
-run status status --sim 870
+run status --sim 870 status
 if [ "$(status_of status)" = 0 ] && grep -q '^module ready: family 870 (CDMA type 870), model .*199' "$work/status.out"; then
-  pass "status --sim 870 waits for the initialisation and names the family and model"
+  pass "--sim 870 status (options before the command) waits for the initialisation and names the family and model"
 else
-  fail "status --sim 870: $(cat "$work/status.out" "$work/status.err")"
+  fail "--sim 870 status: $(cat "$work/status.out" "$work/status.err")"
 fi
 
 # --- receive -----------------------------------------------------------------------------------
@@ -156,7 +156,7 @@ for command in "" send receive status; do
 done
 # A mistake is named on one line, with a pointer to the help instead of the whole usage. Options
 # this system's serial driver cannot honour (1.5 stop bits) are not offered.
-for arguments in "send 10086" "status" "status --sim 999" "status --sim 666 --device /dev/null" \
+for arguments in "send 10086" "status" "status --sim 999" "--sim 666 status --device /dev/null" \
   "send --sim 666 10086 hi --inject a b" "fly --sim 666" "status --sim 666 --baud fast" \
   "status --sim 666 --stop-bits 1.5" "status --sim 666 --no-such-option"; do
   # shellcheck disable=SC2086

@@ -181,12 +181,11 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
                      "module's store (default 5)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1, 86400));
-    CLI::Option* const inject =
-        receive
-            ->add_option("--inject", options.injections,
-                         "with --sim: the simulated network delivers this message after the "
-                         "start (may be repeated); receive waits for each")
-            ->type_name("SENDER TEXT");
+    receive
+        ->add_option("--inject", options.injections,
+                     "with --sim: the simulated network delivers this message after the "
+                     "start (may be repeated); receive waits for each")
+        ->type_name("SENDER TEXT");
     receive->footer(
         "Prints 'time  sender  text' per message, the sender as the record gives it "
         "(8613912345678\n"
@@ -195,7 +194,6 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
         "8601),\n\"timestamp\" (the record's own text), \"text\"}; with --follow one object a "
         "line.");
     AddCommonOptions(*receive, options);
-    inject->needs(receive->get_option("--sim"));
 
     CLI::App* const status =
         app.add_subcommand("status",
@@ -205,6 +203,9 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
         "Exits 0 when the module was initialised, 1 when the start or the initialisation failed.\n"
         "--json: {\"started\", \"family\", \"model\", \"error\"}.");
     AddCommonOptions(*status, options);
+    // The options every command takes may also stand before the command, as scripts written
+    // for 'tidewire --sim 666 status' have them.
+    AddCommonOptions(app, options);
 
     try {
         app.parse(argc, argv);
@@ -222,8 +223,17 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
     options.command = chosen == send      ? Command::Send
                       : chosen == receive ? Command::Receive
                                           : Command::Status;
-    if (chosen->count("--device") + chosen->count("--port") + chosen->count("--sim") == 0) {
+    // Before and after the command count alike; CLI11 sees each side's exclusions alone.
+    const auto given = [&](const char* name) { return app.count(name) + chosen->count(name); };
+    const size_t where = given("--device") + given("--port") + given("--sim");
+    if (where == 0) {
         return Mistake(app, "say where the module is: --device PATH, --port N or --sim FAMILY");
+    }
+    if (where > 1) {
+        return Mistake(app, "say where the module is once: --device, --port or --sim");
+    }
+    if (!options.injections.empty() && given("--sim") == 0) {
+        return Mistake(app, "--inject needs --sim");
     }
     return -1;
 }
