@@ -1,7 +1,5 @@
 #include "CliOptions.h"
 
-#include <termios.h>
-
 #include <CLI/CLI.hpp>
 #include <map>
 
@@ -16,22 +14,6 @@ constexpr int kExitUsage = 2;
 
 using Names = std::map<std::string, int32_t>;
 
-// Only what this system's serial driver can set is offered: the library would refuse the rest
-// when the port is opened (termios has one and two stop bits only, mark and space parity only
-// with CMSPAR, and no handshake on DTR or DSR).
-const Names kParities = {{"even", 0},
-#ifdef CMSPAR
-                         {"mark", 1},
-                         {"space", 4},
-#endif
-                         {"none", 2},
-                         {"odd", 3}};
-const Names kStopBits = {{"1", 0}, {"2", 2}};
-const Names kFlows = {{"none", 0},
-#ifdef CRTSCTS
-                      {"rtscts", 1},
-#endif
-                      {"xonxoff", 5}};
 const Names kFamilies = {{"666", 666}, {"gsm", 666}, {"870", 870}, {"860", 860}, {"865", 865}};
 
 // The option takes one of the names and hands its library code on; the help lists the names.
@@ -59,11 +41,12 @@ constexpr const char* kOther = "Other options";
 // The options every command takes, in the groups the help shows them in.
 void AddCommonOptions(CLI::App& command, CliOptions& options) {
     CLI::Option* const device =
-        command.add_option("--device", options.device, "a serial device such as /dev/ttyUSB0")
+        command
+            .add_option("--device", options.modem.device, "a serial device such as /dev/ttyUSB0")
             ->type_name("PATH")
             ->group(kWhere);
     CLI::Option* const port =
-        command.add_option("--port", options.port, "COM<N>, that is /dev/ttyS<N-1>")
+        command.add_option("--port", options.modem.port, "COM<N>, that is /dev/ttyS<N-1>")
             ->type_name("N")
             ->check(CLI::Range(1, 256))
             ->group(kWhere);
@@ -77,34 +60,31 @@ void AddCommonOptions(CLI::App& command, CliOptions& options) {
     device->excludes(port)->excludes(sim);
     port->excludes(sim);
 
-    command.add_option("--baud", options.baud, "a standard rate such as 9600 or 115200")
-        ->type_name("N")
-        ->check(CLI::Range(50, 4000000))
-        ->group(kLine);
-    command.add_option("--data-bits", options.dataBits, "5 to 8")
-        ->type_name("N")
-        ->check(CLI::Range(5, 8))
-        ->group(kLine);
-    command.add_option("--parity", options.parity)
-        ->type_name("P")
-        ->transform(OneOf(kParities))
-        ->group(kLine);
-    command.add_option("--stop-bits", options.stopBits)
-        ->type_name("S")
-        ->transform(OneOf(kStopBits))
-        ->group(kLine);
-    command.add_option("--flow", options.flowControl)
-        ->type_name("F")
-        ->transform(OneOf(kFlows))
-        ->group(kLine);
+    // The line settings take the names the gateway takes too, in one table.
+    for (const tools::LineSettingName& setting : tools::kLineSettingNames) {
+        const std::string key = setting.key;
+        command
+            .add_option_function<std::string>(
+                "--" + key,
+                [&options, key](const std::string& value) {
+                    std::string error;
+                    if (!tools::ApplyLineSetting(key, value, options.modem.line, error)) {
+                        throw CLI::ValidationError("--" + error);
+                    }
+                },
+                tools::LineSettingChoices(key))
+            ->type_name(setting.valueName)
+            ->group(kLine);
+    }
 
     command
-        .add_option("--sc", options.serviceCentre,
+        .add_option("--sc", options.modem.serviceCentre,
                     "the SMS centre for GSM modules (default: card, the SIM's number)")
         ->type_name("NUMBER|card")
         ->group(kOther);
     command
-        .add_option("--trace", options.trace, "append every byte to and from the module to FILE")
+        .add_option("--trace", options.modem.trace,
+                    "append every byte to and from the module to FILE")
         ->type_name("FILE")
         ->check([](const std::string& value) {
             return value.empty() ? std::string("a file name is needed") : std::string();
@@ -112,7 +92,7 @@ void AddCommonOptions(CLI::App& command, CliOptions& options) {
         ->group(kOther);
     command.add_flag("--json", options.json, "print results as JSON, for scripts")->group(kOther);
     command
-        .add_option("--library", options.library,
+        .add_option("--library", options.modem.library,
                     "the library to load (default: $TIDEWIRE_LIBRARY, else " TIDEWIRE_LIBRARY_NAME
                     " from the installed library folder or the loader's path)")
         ->type_name("PATH")
@@ -134,11 +114,11 @@ int Mistake(const CLI::App& app, const std::string& what) {
 }  // namespace
 
 std::string DeviceName(const CliOptions& options) {
-    if (options.port != 0) {
-        return "COM" + std::to_string(options.port) + " (/dev/ttyS" +
-               std::to_string(options.port - 1) + ")";
+    if (options.modem.port != 0) {
+        return "COM" + std::to_string(options.modem.port) + " (/dev/ttyS" +
+               std::to_string(options.modem.port - 1) + ")";
     }
-    return options.device;
+    return options.modem.device;
 }
 
 int ParseCliOptions(int argc, char** argv, CliOptions& options) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/ModemSettings.h"
+
 namespace tidewire::cli {
 
 enum class Command { Send, Receive, Status };
@@ -16,21 +18,10 @@ enum class Command { Send, Receive, Status };
 struct CliOptions {
     Command command = Command::Status;
 
-    // Where the module is: exactly one of the three.
-    std::string device;
-    int32_t port = 0;
+    // Where the module is (exactly one of the device, the port and the simulator), the line,
+    // the service centre, the library and the trace.
+    tools::ModemSettings modem;
     int simFamily = 0;  // 0: no simulator
-
-    // Line settings as the library takes them: 115200 8N1, no flow control.
-    uint32_t baud = 115200;
-    int32_t parity = 2;
-    uint8_t dataBits = 8;
-    int32_t stopBits = 0;
-    int32_t flowControl = 0;
-    std::string serviceCentre = "card";
-
-    std::string library;  // empty: $TIDEWIRE_LIBRARY, else the soname through the loader
-    std::string trace;
     bool json = false;
 
     // send

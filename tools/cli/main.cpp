@@ -19,17 +19,26 @@
 #include <thread>
 
 #include "CliOptions.h"
-#include "ErrorReport.h"
-#include "HostText.h"
 #include "ModemEngine.h"
 #include "PtyModem.h"
 #include "ReceivedTime.h"
-#include "TidewireLibrary.h"
+#include "common/ErrorReport.h"
+#include "common/HostText.h"
+#include "common/TidewireLibrary.h"
 #include "tidewire_version.h"
 
 namespace tidewire::cli {
 
 namespace {
+
+using tools::DescribeLibraryCheck;
+using tools::DescribeLibraryError;
+using tools::DescribeOwnError;
+using tools::ErrorJson;
+using tools::ErrorReport;
+using tools::HostToUtf8;
+using tools::PrintErrorReport;
+using tools::TidewireLibrary;
 
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
@@ -110,14 +119,14 @@ class Session {
     // Turns the trace on, brings up the simulator when asked, and starts the service. On
     // failure error holds the reason (the library's number and text when it refused).
     bool Start(ErrorReport& error) {
-        if (!options_.trace.empty()) {
-            if (library_.setTraceFile(options_.trace.c_str()) != 1) {
-                error = DescribeOwnError("cannot open the trace file " + options_.trace);
+        if (!options_.modem.trace.empty()) {
+            if (library_.setTraceFile(options_.modem.trace.c_str()) != 1) {
+                error = DescribeOwnError("cannot open the trace file " + options_.modem.trace);
                 return false;
             }
             traced_ = true;
         }
-        std::string device = options_.device;
+        tools::ModemSettings modem = options_.modem;
         if (options_.simFamily != 0) {
             try {
                 simulator_ = std::make_unique<Simulator>(options_.simFamily);
@@ -127,19 +136,10 @@ class Session {
                                          failure.what());
                 return false;
             }
-            device = simulator_->DevicePath();
-            device_ = device;
+            modem.device = simulator_->DevicePath();
+            device_ = modem.device;
         }
-        const char* const centre =
-            options_.serviceCentre.empty() ? nullptr : options_.serviceCentre.c_str();
-        const int32_t result =
-            options_.port != 0
-                ? library_.startService(options_.port, options_.baud, options_.parity,
-                                        options_.dataBits, options_.stopBits, options_.flowControl,
-                                        centre)
-                : library_.startServiceEx(device.c_str(), options_.baud, options_.parity,
-                                          options_.dataBits, options_.stopBits,
-                                          options_.flowControl, centre);
+        const int32_t result = library_.Start(modem);
         if (result != 1) {
             error = LibraryError();
             return false;
@@ -164,8 +164,8 @@ class Session {
     // The trace of this session: the user's --trace file, or one of its own in the temporary
     // folder, so that a module's refusal can be read back. Empty when none can be had.
     std::string TraceFile() {
-        if (!options_.trace.empty()) {
-            return options_.trace;
+        if (!options_.modem.trace.empty()) {
+            return options_.modem.trace;
         }
         if (ownTrace_.empty()) {
             const char* const folder = std::getenv("TMPDIR");
@@ -216,21 +216,6 @@ int StartFailed(const CliOptions& options, const ErrorReport& error) {
     return kExitFailure;
 }
 
-const char* FamilyName(int32_t family) {
-    switch (family) {
-        case 666:
-            return "GSM";
-        case 870:
-            return "CDMA type 870";
-        case 860:
-            return "CDMA type 860";
-        case 865:
-            return "CDMA type 865";
-        default:
-            return "unknown";
-    }
-}
-
 // The worker initialises the module after the start-up has returned: status waits until it has
 // done so (the library gives the family) or given up (the service has ended).
 int RunStatus(const CliOptions& options, TidewireLibrary& library) {
@@ -273,7 +258,7 @@ int RunStatus(const CliOptions& options, TidewireLibrary& library) {
                        {"model", model[0] != '\0' ? Json(model) : Json(nullptr)},
                        {"error", problem ? ErrorJson(*problem) : Json(nullptr)}});
     } else if (ready) {
-        std::printf("module ready: family %d (%s), model %s\n", family, FamilyName(family),
+        std::printf("module ready: family %d (%s), model %s\n", family, tools::FamilyName(family),
                     model[0] != '\0' ? model : "not given");
     } else {
         std::printf("module %s%s: %s\n", model[0] != '\0' ? "model " : "answered",
@@ -420,7 +405,7 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
         // network that refused it leaves none, only its answer on the line, and the text is
         // still the one from before the send.
         const int32_t code = library.getLastErrorCode();
-        const std::string kind = ErrorKind(code);
+        const std::string kind = tools::ErrorKind(code);
         if (kind == "message" || (code != codeBefore && kind == "invalid-argument")) {
             failure = session.LibraryError();
         } else {
@@ -580,20 +565,6 @@ int RunReceive(const CliOptions& options, TidewireLibrary& library) {
     return kExitSuccess;
 }
 
-// The library to load: --library, else $TIDEWIRE_LIBRARY, else the current edition's soname,
-// which the loader looks for in the program's own library folder (its run path: the build
-// tree's, or the installed one's) and then on its usual path.
-std::string LibraryToLoad(const CliOptions& options) {
-    if (!options.library.empty()) {
-        return options.library;
-    }
-    const char* const fromEnvironment = std::getenv("TIDEWIRE_LIBRARY");
-    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
-        return fromEnvironment;
-    }
-    return TIDEWIRE_LIBRARY_NAME;
-}
-
 }  // namespace
 
 int Main(int argc, char** argv) {
@@ -617,7 +588,7 @@ int Main(int argc, char** argv) {
 
     TidewireLibrary library;
     std::string loadError;
-    if (!library.Load(LibraryToLoad(options), loadError)) {
+    if (!library.Load(tools::LibraryToLoad(options.modem), loadError)) {
         const ErrorReport error = DescribeOwnError(loadError);
         if (options.json) {
             PrintJson(Json{{"started", false}, {"error", ErrorJson(error)}});

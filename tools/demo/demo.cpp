@@ -16,7 +16,7 @@
 
 #include "ModemEngine.h"
 #include "PtyModem.h"
-#include "cli/TidewireLibrary.h"
+#include "common/TidewireLibrary.h"
 #include "tidewire.h"
 
 namespace {
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
     Say("simulated module \"" + engine.ModelText() + "\" is on a pseudo-terminal");
     Say("device: " + modem.DevicePath());
 
-    tidewire::cli::TidewireLibrary library;
+    tidewire::tools::TidewireLibrary library;
     std::string loadError;
     if (!library.Load(libraryPath, loadError)) {
         std::fprintf(stderr, "%s\n", loadError.c_str());

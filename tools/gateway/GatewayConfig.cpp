@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
@@ -14,7 +14,8 @@ namespace tidewire::gateway {
 
 namespace {
 
-constexpr const char* kUsage =
+// Up to the line settings.
+constexpr const char* kUsageHead =
     "usage: tidewire-gateway [--config FILE] (--device PATH | --port N) [OPTIONS]\n"
     "       tidewire-gateway --check [--config FILE] [OPTIONS]\n"
     "       tidewire-gateway --queue NUMBER TEXT [--config FILE] [--store STORE]\n"
@@ -28,9 +29,9 @@ constexpr const char* kUsage =
     "  --device PATH      a serial device such as /dev/ttyUSB0\n"
     "  --port N           COM<N>, that is /dev/ttyS<N-1>\n"
     "\n"
-    "Line settings (default 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control):\n"
-    "  --baud N, --data-bits N, --parity none|even|odd|mark|space, --stop-bits 1|1.5|2,\n"
-    "  --flow none|rtscts|ctsdtr|dsrrts|dsrdtr|xonxoff\n"
+    "Line settings (default 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control):\n";
+// After the line settings, which GatewayUsage lists from the shared table.
+constexpr const char* kUsageTail =
     "  --sc NUMBER|card   the SMS centre for GSM modules (default: card, the SIM's number)\n"
     "\n"
     "The store and the gateway:\n"
@@ -57,41 +58,7 @@ constexpr const char* kUsage =
     "  --version, -V      the version of this program\n"
     "  --help             this text\n";
 
-// A whole decimal number in [low, high]; anything else (sign, blanks, suffix) is refused.
-bool ParseWhole(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text[0] == '+' || text[0] == ' ') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
-struct Named {
-    const char* name;
-    int32_t code;
-};
-
-constexpr Named kParityCodes[] = {{"even", 0}, {"mark", 1}, {"none", 2}, {"odd", 3}, {"space", 4}};
-constexpr Named kStopBitCodes[] = {{"1", 0}, {"1.5", 1}, {"2", 2}};
-constexpr Named kFlowCodes[] = {{"none", 0},   {"rtscts", 1}, {"ctsdtr", 2},
-                                {"dsrrts", 3}, {"dsrdtr", 4}, {"xonxoff", 5}};
-
-template <size_t N>
-bool FindCode(const std::string& text, const Named (&table)[N], int32_t& code) {
-    for (const Named& entry : table) {
-        if (text == entry.name) {
-            code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
+using tools::ParseWhole;
 
 bool ParseSwitch(const std::string& text, bool& value) {
     if (text == "yes" || text == "true" || text == "on" || text == "1") {
@@ -110,52 +77,29 @@ bool Apply(const std::string& key, const std::string& value, GatewayConfig& conf
            std::string& error) {
     long number = 0;
     if (key == "device") {
-        config.device = value;
-        config.port = 0;
+        config.modem.device = value;
+        config.modem.port = 0;
     } else if (key == "port") {
         if (!ParseWhole(value, 1, 256, number)) {
             error = "port takes a number from 1 to 256";
             return false;
         }
-        config.port = static_cast<int32_t>(number);
-        config.device.clear();
-    } else if (key == "baud") {
-        if (!ParseWhole(value, 50, 4000000, number)) {
-            error = "baud takes a rate such as 9600 or 115200";
-            return false;
-        }
-        config.baud = static_cast<uint32_t>(number);
-    } else if (key == "parity") {
-        if (!FindCode(value, kParityCodes, config.parity)) {
-            error = "parity takes none, even, odd, mark or space";
-            return false;
-        }
-    } else if (key == "data-bits") {
-        if (!ParseWhole(value, 5, 8, number)) {
-            error = "data-bits takes 5, 6, 7 or 8";
-            return false;
-        }
-        config.dataBits = static_cast<uint8_t>(number);
-    } else if (key == "stop-bits") {
-        if (!FindCode(value, kStopBitCodes, config.stopBits)) {
-            error = "stop-bits takes 1, 1.5 or 2";
-            return false;
-        }
-    } else if (key == "flow") {
-        if (!FindCode(value, kFlowCodes, config.flowControl)) {
-            error = "flow takes none, rtscts, ctsdtr, dsrrts, dsrdtr or xonxoff";
+        config.modem.port = static_cast<int32_t>(number);
+        config.modem.device.clear();
+    } else if (tools::IsLineSetting(key)) {
+        if (!tools::ApplyLineSetting(key, value, config.modem.line, error)) {
             return false;
         }
     } else if (key == "sc") {
-        config.serviceCentre = value;
+        config.modem.serviceCentre = value;
     } else if (key == "store") {
         config.store = value;
     } else if (key == "name") {
         config.name = value;
     } else if (key == "library") {
-        config.library = value;
+        config.modem.library = value;
     } else if (key == "trace") {
-        config.trace = value;
+        config.modem.trace = value;
     } else if (key == "verbose") {
         if (!ParseSwitch(value, config.verbose)) {
             error = "verbose takes yes or no";
@@ -228,13 +172,13 @@ std::string DefaultName(const GatewayConfig& config) {
     if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
         std::snprintf(host, sizeof host, "gateway");
     }
-    std::string where = config.device;
+    std::string where = config.modem.device;
     const size_t slash = where.find_last_of('/');
     if (slash != std::string::npos) {
         where = where.substr(slash + 1);
     }
-    if (config.port != 0) {
-        where = "ttyS" + std::to_string(config.port - 1);
+    if (config.modem.port != 0) {
+        where = "ttyS" + std::to_string(config.modem.port - 1);
     }
     return where.empty() ? std::string(host) : std::string(host) + "-" + where;
 }
@@ -245,20 +189,18 @@ bool IsPostgresStore(const std::string& store) {
     return store.rfind("postgresql://", 0) == 0 || store.rfind("postgres://", 0) == 0;
 }
 
-std::string LibraryPath(const GatewayConfig& config) {
-    if (!config.library.empty()) {
-        return config.library;
+std::string GatewayUsage() {
+    // The line settings with the names this system's serial driver honours, as the command line
+    // lists them.
+    std::string lines;
+    for (const tools::LineSettingName& setting : tools::kLineSettingNames) {
+        char line[160];
+        const std::string option = std::string(setting.key) + " " + setting.valueName;
+        std::snprintf(line, sizeof line, "  --%-17s%s\n", option.c_str(),
+                      tools::LineSettingChoices(setting.key).c_str());
+        lines += line;
     }
-    const char* const fromEnvironment = std::getenv("TIDEWIRE_LIBRARY");
-    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
-        return fromEnvironment;
-    }
-    // The soname: the loader looks in the program's own library folder (its run path) first.
-    return TIDEWIRE_LIBRARY_NAME;
-}
-
-const char* GatewayUsage() {
-    return kUsage;
+    return kUsageHead + lines + kUsageTail;
 }
 
 bool LoadGatewayConfig(int argc, const char* const* argv, GatewayConfig& config,
@@ -325,7 +267,7 @@ bool LoadGatewayConfig(int argc, const char* const* argv, GatewayConfig& config,
         }
         return true;
     }
-    if (config.device.empty() && config.port == 0) {
+    if (config.modem.device.empty() && config.modem.port == 0) {
         error = "say where the module is: --device PATH or --port N";
         return false;
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/ModemSettings.h"
+
 namespace tidewire::gateway {
 
 enum class Mode { Run, Check, Queue, Help, Version };
@@ -15,25 +17,13 @@ struct GatewayConfig {
     Mode mode = Mode::Run;
     std::string configFile;
 
-    // Where the module is: a device path or a port number (COM<n>, /dev/ttyS<n-1>).
-    std::string device;
-    int32_t port = 0;
-
-    // Line settings in the library's codes: 115200 8N1, no flow control.
-    uint32_t baud = 115200;
-    int32_t parity = 2;
-    uint8_t dataBits = 8;
-    int32_t stopBits = 0;
-    int32_t flowControl = 0;
-    std::string serviceCentre = "card";
+    // Where the module is, the line, the service centre, the library and the trace.
+    tools::ModemSettings modem;
 
     // A file path for SQLite, or a postgresql:// (postgres://) URI.
     std::string store = "/var/lib/tidewire/sms.db";
     // Unique among the gateways sharing a store: rows are claimed in its name.
     std::string name;
-    // Empty: TIDEWIRE_LIBRARY from the environment, else the current edition's soname.
-    std::string library;
-    std::string trace;
     bool verbose = false;
 
     // How long an idle gateway waits before it looks at the outbox again.
@@ -51,12 +41,9 @@ struct GatewayConfig {
 bool LoadGatewayConfig(int argc, const char* const* argv, GatewayConfig& config,
                        std::string& error);
 
-// The library to load, after --library, TIDEWIRE_LIBRARY and the default.
-std::string LibraryPath(const GatewayConfig& config);
-
 bool IsPostgresStore(const std::string& store);
 
-const char* GatewayUsage();
+std::string GatewayUsage();
 
 }  // namespace tidewire::gateway
 

@@ -14,22 +14,14 @@ bool ModemLink::Load(const std::string& path, std::string& error) {
 }
 
 bool ModemLink::Start(const GatewayConfig& config, std::string& error) {
-    if (!config.trace.empty()) {
-        if (library_.setTraceFile(config.trace.c_str()) != 1) {
-            error = "cannot open the trace file " + config.trace;
+    if (!config.modem.trace.empty()) {
+        if (library_.setTraceFile(config.modem.trace.c_str()) != 1) {
+            error = "cannot open the trace file " + config.modem.trace;
             return false;
         }
         traced_ = true;
     }
-    const char* const centre =
-        config.serviceCentre.empty() ? nullptr : config.serviceCentre.c_str();
-    const int32_t result =
-        config.port != 0
-            ? library_.startService(config.port, config.baud, config.parity, config.dataBits,
-                                    config.stopBits, config.flowControl, centre)
-            : library_.startServiceEx(config.device.c_str(), config.baud, config.parity,
-                                      config.dataBits, config.stopBits, config.flowControl, centre);
-    if (result != 1) {
+    if (library_.Start(config.modem) != 1) {
         error = library_.LastError();
         return false;
     }

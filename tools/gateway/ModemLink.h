@@ -13,7 +13,7 @@
 #include <string>
 
 #include "GatewayConfig.h"
-#include "cli/TidewireLibrary.h"
+#include "common/TidewireLibrary.h"
 
 namespace tidewire::gateway {
 
@@ -56,7 +56,7 @@ class ModemLink {
     void Acknowledge(int32_t receipt);
 
   private:
-    tidewire::cli::TidewireLibrary library_;
+    tools::TidewireLibrary library_;
     std::string errorBeforeSend_;
     bool started_ = false;
     bool traced_ = false;

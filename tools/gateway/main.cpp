@@ -41,7 +41,8 @@ std::string StoreForLog(const std::string& store) {
 }
 
 std::string DeviceOf(const GatewayConfig& config) {
-    return config.port != 0 ? "/dev/ttyS" + std::to_string(config.port - 1) : config.device;
+    const tools::ModemSettings& modem = config.modem;
+    return modem.port != 0 ? "/dev/ttyS" + std::to_string(modem.port - 1) : modem.device;
 }
 
 // SIGTERM and SIGINT are taken by sigtimedwait in the main loop rather than by a handler, so a
@@ -88,7 +89,7 @@ int Check(const GatewayConfig& config) {
 
     ModemLink modem;
     std::string error;
-    const std::string library = LibraryPath(config);
+    const std::string library = tools::LibraryToLoad(config.modem);
     report(modem.Load(library, error), "library " + (error.empty() ? library : error));
 
     const std::string device = DeviceOf(config);
@@ -135,7 +136,7 @@ int Check(const GatewayConfig& config) {
 int Run(const GatewayConfig& config) {
     ModemLink modem;
     std::string error;
-    if (!modem.Load(LibraryPath(config), error)) {
+    if (!modem.Load(tools::LibraryToLoad(config.modem), error)) {
         LogError(error);
         return kExitFailure;
     }
@@ -190,7 +191,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (config.mode == Mode::Help) {
-        std::fputs(GatewayUsage(), stdout);
+        std::fputs(GatewayUsage().c_str(), stdout);
         return 0;
     }
     if (config.mode == Mode::Version) {

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace tidewire::cli {
+namespace tidewire::tools {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::string Utf8ToHost(std::string_view utf8) {
     return Convert(utf8, codeset.c_str(), "UTF-8", "?");
 }
 
-}  // namespace tidewire::cli
+}  // namespace tidewire::tools

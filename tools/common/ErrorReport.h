@@ -1,14 +1,14 @@
 // What went wrong, told three ways: the library's number and text for programs, and an English
-// sentence with what to do for people. The sentences come from the table the Python package
-// shares (python/tidewire/errors.json), compiled in.
-#ifndef TIDEWIRE_TOOLS_CLI_ERRORREPORT_H
-#define TIDEWIRE_TOOLS_CLI_ERRORREPORT_H
+// sentence with what to do for people. The sentences come from the table the command line, the
+// gateway and the Python package share (python/tidewire/errors.json), compiled in.
+#ifndef TIDEWIRE_TOOLS_COMMON_ERRORREPORT_H
+#define TIDEWIRE_TOOLS_COMMON_ERRORREPORT_H
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 
-namespace tidewire::cli {
+namespace tidewire::tools {
 
 struct ErrorReport {
     int32_t code = 0;     // the library's number (tidewire_errors.h); 0 when it was not its text
@@ -35,6 +35,6 @@ void PrintErrorReport(const char* label, const ErrorReport& report);
 // The report as --json shows it: {"code", "text", "english"}, texts in UTF-8.
 nlohmann::ordered_json ErrorJson(const ErrorReport& report);
 
-}  // namespace tidewire::cli
+}  // namespace tidewire::tools
 
 #endif

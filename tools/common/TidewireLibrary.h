@@ -1,14 +1,16 @@
-// The library as a host sees it: loaded by file name, every export resolved by name.
-#ifndef TIDEWIRE_TOOLS_CLI_TIDEWIRELIBRARY_H
-#define TIDEWIRE_TOOLS_CLI_TIDEWIRELIBRARY_H
+// The library as a host sees it: loaded by file name, every export resolved by name. The
+// command line, the gateway and the demo load it this way.
+#ifndef TIDEWIRE_TOOLS_COMMON_TIDEWIRELIBRARY_H
+#define TIDEWIRE_TOOLS_COMMON_TIDEWIRELIBRARY_H
 
 #include <dlfcn.h>
 
 #include <string>
 
+#include "ModemSettings.h"
 #include "tidewire.h"
 
-namespace tidewire::cli {
+namespace tidewire::tools {
 
 class TidewireLibrary {
   public:
@@ -41,6 +43,19 @@ class TidewireLibrary {
                Resolve(getLastErrorCode, "SMSGetLastErrorCode", error) &&
                Resolve(getModuleInfo, "SMSGetModuleInfo", error) &&
                Resolve(getReceivePolls, "SMSGetReceivePolls", error);
+    }
+
+    // Starts the service on the port number the settings give, else on their device; 1 when
+    // it started, as SMSStartService gives it.
+    int32_t Start(const ModemSettings& settings) const {
+        const LineSettings& line = settings.line;
+        const char* const centre =
+            settings.serviceCentre.empty() ? nullptr : settings.serviceCentre.c_str();
+        return settings.port != 0
+                   ? startService(settings.port, line.baud, line.parity, line.dataBits,
+                                  line.stopBits, line.flowControl, centre)
+                   : startServiceEx(settings.device.c_str(), line.baud, line.parity, line.dataBits,
+                                    line.stopBits, line.flowControl, centre);
     }
 
     // The library's last-error text, already in the terminal's character set.
@@ -77,6 +92,22 @@ class TidewireLibrary {
     void* handle_ = nullptr;
 };
 
-}  // namespace tidewire::cli
+// How the family numbers of SMSGetModuleInfo are called.
+inline const char* FamilyName(int32_t family) {
+    switch (family) {
+        case 666:
+            return "GSM";
+        case 870:
+            return "CDMA type 870";
+        case 860:
+            return "CDMA type 860";
+        case 865:
+            return "CDMA type 865";
+        default:
+            return "unknown";
+    }
+}
+
+}  // namespace tidewire::tools
 
 #endif

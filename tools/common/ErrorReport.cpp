@@ -7,7 +7,7 @@
 #include "ErrorTableData.h"
 #include "HostText.h"
 
-namespace tidewire::cli {
+namespace tidewire::tools {
 
 namespace {
 
@@ -116,4 +116,4 @@ nlohmann::ordered_json ErrorJson(const ErrorReport& report) {
                                   {"english", HostToUtf8(report.english)}};
 }
 
-}  // namespace tidewire::cli
+}  // namespace tidewire::tools
