@@ -400,13 +400,10 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
 
     std::optional<ErrorReport> failure;
     if (outcome == 0) {
-        // A message the worker failed itself leaves a text of its own: one of the sending
-        // texts, or (in PDU mode) a number or service centre it cannot encode. A module or
-        // network that refused it leaves none, only its answer on the line, and the text is
-        // still the one from before the send.
-        const int32_t code = library.getLastErrorCode();
-        const std::string kind = tools::ErrorKind(code);
-        if (kind == "message" || (code != codeBefore && kind == "invalid-argument")) {
+        // The service is this run's own and has failed no message before this one, so a text
+        // of a failed message is this one's.
+        if (tools::WhyMessageFailed(codeBefore, library.getLastErrorCode()) !=
+            tools::MessageFailure::Module) {
             failure = session.LibraryError();
         } else {
             const std::optional<int> cms = ModuleErrorInTrace(trace, traceStart);

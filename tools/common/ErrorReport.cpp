@@ -102,12 +102,20 @@ std::string ErrorKind(int32_t code) {
     return row == nullptr ? std::string() : row->at("kind").get<std::string>();
 }
 
-void PrintErrorReport(const char* label, const ErrorReport& report) {
-    if (report.text.empty()) {
-        std::fprintf(stderr, "%s: %s\n", label, report.english.c_str());
-    } else {
-        std::fprintf(stderr, "%s: %s [%s]\n", label, report.english.c_str(), report.text.c_str());
+MessageFailure WhyMessageFailed(int32_t codeBefore, int32_t codeAfter) {
+    const std::string kind = ErrorKind(codeAfter);
+    if (kind != "message" && kind != "invalid-argument") {
+        return MessageFailure::Module;
     }
+    return codeAfter != codeBefore ? MessageFailure::Library : MessageFailure::Either;
+}
+
+std::string ErrorLine(const ErrorReport& report) {
+    return report.text.empty() ? report.english : report.english + " [" + report.text + "]";
+}
+
+void PrintErrorReport(const char* label, const ErrorReport& report) {
+    std::fprintf(stderr, "%s: %s\n", label, ErrorLine(report).c_str());
 }
 
 nlohmann::ordered_json ErrorJson(const ErrorReport& report) {

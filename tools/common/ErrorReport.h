@@ -29,6 +29,22 @@ ErrorReport DescribeOwnError(std::string english);
 // The table's kind of a number ("message", "init-warning", ...; empty when unknown).
 std::string ErrorKind(int32_t code);
 
+// Whose reason a message the worker failed has. The worker leaves a text of its own when it
+// failed the message itself: a "message" text, or an "invalid-argument" one for a number or
+// service centre it cannot encode. A module or network that refused it leaves none, only its
+// answer on the line. codeBefore is SMSGetLastErrorCode from just before the message was
+// queued, codeAfter from once its outcome is known.
+enum class MessageFailure {
+    Library,  // the last error is this message's reason
+    Module,   // the module or the network refused it; the library has no text for that
+    Either,   // the last error is the one from before: an earlier message may have left it and
+              // the module refused this one, or the library failed this one for the same reason
+};
+MessageFailure WhyMessageFailed(int32_t codeBefore, int32_t codeAfter);
+
+// The report as one line: "<english> [<text>]", or the English alone without a library text.
+std::string ErrorLine(const ErrorReport& report);
+
 // The report as stderr shows it: "error: <english> [<text>]".
 void PrintErrorReport(const char* label, const ErrorReport& report);
 

@@ -64,8 +64,8 @@ void Gateway::ClaimAndSend() {
                    std::to_string(row->attempts) +
                    "); the gateway that had it may have sent it already");
     }
-    std::string error;
-    const int32_t id = modem_.Send(row->text, row->recipient, error);
+    SendFailure failure;
+    const int32_t id = modem_.Send(row->text, row->recipient, failure);
     LogDebug(label + ": claimed, to " + row->recipient + ", library id " + std::to_string(id));
     InFlight flight;
     flight.row = std::move(*row);
@@ -83,7 +83,8 @@ void Gateway::ClaimAndSend() {
         return;
     }
     inFlight_->sent = false;
-    inFlight_->outcome = error;
+    inFlight_->outcome = failure.outcome;
+    inFlight_->reason = failure.reason;
     WriteOutcome();
 }
 
@@ -92,8 +93,8 @@ void Gateway::FollowSend() {
         WriteOutcome();
         return;
     }
-    std::string error;
-    const SendState state = modem_.Outcome(inFlight_->messageId, error);
+    SendFailure failure;
+    const SendState state = modem_.Outcome(inFlight_->messageId, failure);
     if (state == SendState::Pending) {
         const auto now = Clock::now();
         if (now < inFlight_->renewAt) {
@@ -114,7 +115,8 @@ void Gateway::FollowSend() {
         return;
     }
     inFlight_->sent = state == SendState::Sent;
-    inFlight_->outcome = state == SendState::Sent ? "sent" : error;
+    inFlight_->outcome = state == SendState::Sent ? "sent" : failure.outcome;
+    inFlight_->reason = failure.reason;
     WriteOutcome();
 }
 
@@ -136,7 +138,8 @@ bool Gateway::WriteOutcome() {
     } else if (*flight.sent) {
         LogDebug(label + ": sent to " + flight.row.recipient);
     } else {
-        LogInfo(label + ": failed to " + flight.row.recipient + ": " + flight.outcome);
+        LogInfo(label + ": failed to " + flight.row.recipient + ": " +
+                tools::ErrorLine(flight.reason));
     }
     inFlight_.reset();
     nextClaim_ = Clock::now();
@@ -188,16 +191,25 @@ bool Gateway::SettleRow() {
 
 bool Gateway::SettleAfterStop() {
     if (inFlight_ && !inFlight_->sent) {
-        std::string error;
-        const SendState state = modem_.Outcome(inFlight_->messageId, error);
+        SendFailure failure;
+        const SendState state = modem_.Outcome(inFlight_->messageId, failure);
         // Still pending after the stop: the worker ended before the module took the message,
         // so it was never sent and SettleRow gives it back.
         if (state != SendState::Pending) {
             inFlight_->sent = state == SendState::Sent;
-            inFlight_->outcome = state == SendState::Sent ? "sent" : error;
+            inFlight_->outcome = state == SendState::Sent ? "sent" : failure.outcome;
+            inFlight_->reason = failure.reason;
         }
     }
+    // The stop has waited for the worker, so its last listing is queued whole: everything is
+    // taken now, and nothing more can come to wait for.
+    const size_t held = received_.size();
     TakeReceived(SIZE_MAX);
+    const int32_t polls = modem_.ReceivePolls();
+    LogInfo("the module's store was read " + std::to_string(polls) +
+            (polls == 1 ? " time; " : " times; ") + std::to_string(received_.size() - held) +
+            " messages taken after the stop" +
+            (polls == 0 ? " (messages still in the module stay there)" : ""));
     for (int attempt = 1; attempt <= kFinalTries; ++attempt) {
         nextRecovery_ = Clock::time_point{};
         const bool rowSettled = SettleRow();
@@ -220,9 +232,35 @@ bool Gateway::SettleAfterStop() {
     return false;
 }
 
+void Gateway::NoteModuleReady() {
+    std::string model;
+    const int32_t family = modem_.Module(model);
+    if (family == 0) {
+        return;
+    }
+    moduleReady_ = true;
+    LogInfo("module ready: family " + std::to_string(family) + " (" + tools::FamilyName(family) +
+            "), model " + (model.empty() ? "not given" : model));
+    // A set-up step whose failure does not end the service leaves its text.
+    const tools::ErrorReport warning = modem_.LastError();
+    if (warning.code != TIDEWIRE_ERROR_NONE) {
+        LogWarning(tools::ErrorLine(warning));
+    }
+}
+
+void Gateway::NoteServiceEnded() {
+    const tools::ErrorReport reason = modem_.LastError();
+    const std::string what =
+        moduleReady_ ? "the modem's service ended" : "the module could not be initialised";
+    LogError(reason.code == TIDEWIRE_ERROR_NONE ? what : what + ": " + tools::ErrorLine(reason));
+}
+
 int Gateway::Run(const std::function<bool(std::chrono::milliseconds)>& stopRequested) {
     bool serviceEnded = false;
     while (!stopRequested(kTick)) {
+        if (!moduleReady_) {
+            NoteModuleReady();
+        }
         TakeReceived(kHeldRecords);
         StoreReceived();
         if (inFlight_) {
@@ -235,7 +273,7 @@ int Gateway::Run(const std::function<bool(std::chrono::milliseconds)>& stopReque
             nextHeartbeat_ = Clock::now() + kHeartbeat;
         }
         if (!modem_.Running()) {
-            LogError("the modem's service ended: " + modem_.LastError());
+            NoteServiceEnded();
             serviceEnded = true;
             break;
         }

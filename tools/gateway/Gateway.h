@@ -37,6 +37,8 @@ class Gateway {
         // Set once the outcome is known but not yet written (the store failed).
         std::optional<bool> sent;
         std::string outcome;
+        // Why it failed, for the log.
+        tools::ErrorReport reason;
     };
     struct Received {
         InboxRecord record;
@@ -56,6 +58,10 @@ class Gateway {
     bool SettleAfterStop();
     // Runs a store operation; on failure logs it, lets the connection recover and returns false.
     bool Guarded(const char* what, const std::function<void()>& operation);
+    // Logs the module's family and model once the worker has set it up.
+    void NoteModuleReady();
+    // Logs why the service ended by itself.
+    void NoteServiceEnded();
 
     const GatewayConfig& config_;
     Store& store_;
@@ -68,6 +74,7 @@ class Gateway {
     // A store that is down is reconnected to at most this often.
     Clock::time_point nextRecovery_{};
     bool storeFailing_ = false;
+    bool moduleReady_ = false;
 };
 
 }  // namespace tidewire::gateway

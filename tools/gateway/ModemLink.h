@@ -1,5 +1,5 @@
 // The gateway's side of the library: loaded by file name as any host loads it, started on the
-// configured line, and asked for outcomes and received records.
+// configured line, and asked for outcomes, received records and what it knows of the module.
 //
 // Received records pass through a seam: TakeReceived hands out a record with a receipt, and the
 // gateway calls Acknowledge with that receipt once the record is in the store. Today the
@@ -13,11 +13,20 @@
 #include <string>
 
 #include "GatewayConfig.h"
+#include "common/ErrorReport.h"
 #include "common/TidewireLibrary.h"
 
 namespace tidewire::gateway {
 
 enum class SendState { Pending, Sent, Failed };
+
+// Why a message failed.
+struct SendFailure {
+    // For the outbox: the library's text, or "refused by the module" where it has none.
+    std::string outcome;
+    // For the log: the English sentence and what to do, with the library's number and text.
+    tools::ErrorReport reason;
+};
 
 class ModemLink {
   public:
@@ -29,25 +38,31 @@ class ModemLink {
     // Loads the library; false with the reason in error.
     bool Load(const std::string& path, std::string& error);
 
-    // Turns the trace on when asked and starts the service; false with the library's reason.
-    bool Start(const GatewayConfig& config, std::string& error);
+    // Turns the trace on when asked and starts the service; false with the reason.
+    bool Start(const GatewayConfig& config, tools::ErrorReport& error);
 
-    // Stops the service; the worker finishes the dialogue it is in first. Records and outcomes
-    // can still be taken afterwards.
+    // Stops the service. The library's stop returns once its worker has ended, so every record
+    // the worker took from the module is queued by then and can be taken without waiting.
     void Stop();
 
     bool Running() const;
 
-    std::string LastError() const { return library_.LastError(); }
+    // The library's last error on this modem's device; code 0 when there is none.
+    tools::ErrorReport LastError() const;
 
-    // Queues a message: the library's id, or -1 with the library's reason in error.
-    int32_t Send(const std::string& text, const std::string& number, std::string& error);
+    // The module's family once the worker has set it up, else 0; model gets the model text the
+    // module gave at the start.
+    int32_t Module(std::string& model) const;
 
-    // The outcome of a message. For a failed one, error is the library's last-error text when
-    // it changed since the message was queued; a message the module refused has no text of its
-    // own, and the text then says so. Takes the report records as they come so that the
-    // library's report queue never fills up.
-    SendState Outcome(int32_t id, std::string& error);
+    // How many times the worker has read the module's store since the start.
+    int32_t ReceivePolls() const { return library_.getReceivePolls(); }
+
+    // Queues a message: the library's id, or -1 with the library's reason in failure.
+    int32_t Send(const std::string& text, const std::string& number, SendFailure& failure);
+
+    // The outcome of a message; failure says why a failed one failed. Takes the report records
+    // as they come so that the library's report queue never fills up.
+    SendState Outcome(int32_t id, SendFailure& failure);
 
     // Takes the oldest received record; false when none waits.
     bool TakeReceived(ReceivedMessage& record, int32_t& receipt);
@@ -57,7 +72,9 @@ class ModemLink {
 
   private:
     tools::TidewireLibrary library_;
-    std::string errorBeforeSend_;
+    std::string device_;
+    // The last-error number just before the latest message was queued.
+    int32_t codeBeforeSend_ = 0;
     bool started_ = false;
     bool traced_ = false;
 };

@@ -150,8 +150,10 @@ int Run(const GatewayConfig& config) {
     }
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    if (!modem.Start(config, error)) {
-        LogError("cannot start the service on " + DeviceOf(config) + ": " + error);
+    tools::ErrorReport failure;
+    if (!modem.Start(config, failure)) {
+        LogError("cannot start the service on " + DeviceOf(config) + ": " +
+                 tools::ErrorLine(failure));
         return kExitFailure;
     }
     LogInfo("gateway " + config.name + " running on " + DeviceOf(config) + ", store " +
