@@ -92,11 +92,9 @@ class ModuleFamily {
     // Sends one message to number (which the procedure may rewrite into the form it sent), by
     // the family's procedure for the kind of text. True only when the module confirmed the
     // message; a failure leaves its text in the session's log, or none where the module simply
-    // did not confirm.
-    bool Send(ModuleSession& session, TextKind kind, const char* text, char (&number)[32]) const {
-        return kind == TextKind::SingleByte ? SendSingleByte(session, text, number)
-                                            : SendMultiByte(session, text, number);
-    }
+    // did not confirm. A text that does not convert from the host's code page fails before
+    // anything is written.
+    bool Send(ModuleSession& session, TextKind kind, const char* text, char (&number)[32]) const;
     // One poll of the module's store, handing what it holds to the inbox. False when a stop
     // was noticed and the worker is to end.
     virtual bool Receive(ModuleSession& session) const = 0;
