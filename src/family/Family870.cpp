@@ -1,10 +1,10 @@
 // Family 870: a CDMA module with a text-mode command set. Its model answer carries "199" (but
 // not "MODEL 199", which names type 865), the legacy edition does not know it, and its SIM is
 // checked at start-up. Set-up: new-message indications and the module's own store. It picks
-// the body's encoding with AT+ZMSGL, takes the body right after "AT+CMGS" without waiting for
-// its prompt (a single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its
-// store for the indexes, reads each message with AT+CMGR and deletes it once its record is
-// queued. Its replies are byte data: a body may be raw UCS-2 with zero bytes in it.
+// the body's encoding with AT+ZMSGL, takes the body after the prompt of "AT+CMGS" (a
+// single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its store for the
+// indexes, reads each message with AT+CMGR and deletes it once its record is queued. Its
+// replies are byte data: a body may be raw UCS-2 with zero bytes in it.
 #include <cstdio>
 #include <cstring>
 
@@ -23,35 +23,45 @@ constexpr SetUpStep kSetUp[] = {
     {"AT+CPMS=MT\r", OnFailure::IsRecorded, ErrorText::InitCpms870},
 };
 
-// Writes "AT+CMGS" for number. This family takes the body without waiting for its prompt: the
-// echo and the prompt are thrown away unread by the purge before the body. remnant gets that
-// echo and prompt, whose tail may still arrive after the purge.
-void OpenMessageEntry(ModemChannel& channel, const char* number, char (&remnant)[128]) {
-    // The number is at most 31 bytes, so the command and its echoed prompt fit.
+// Writes "AT+CMGS" for number and waits for the module's prompt behind its echo of the command.
+// No prompt, or a refusal: the module is not taking a message, and no body may follow, or its
+// lines would run as commands.
+bool OpenMessageEntry(ModemChannel& channel, const char* number) {
+    // The number is at most 31 bytes, so the command fits.
     char command[64];
     std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
-    std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
     channel.PurgeAndWrite(command);
     channel.BeginEntry();
-    channel.Sleep(pauses::kType870PromptMs);
+    ReplyBuffer reply;
+    const Verdict prompt =
+        channel.ReplyPoll(reply, plans::kType870Prompt, [&](const ReplyBuffer& r) {
+            const size_t from = AnswerStart(r, command, std::strlen(command));
+            if (from == ReplyBuffer::npos) {
+                return Verdict::Pending;
+            }
+            if (r.Find(">", from) != ReplyBuffer::npos) {
+                return Verdict::Accepted;
+            }
+            return r.Find("ERROR", from) != ReplyBuffer::npos ? Verdict::Refused : Verdict::Pending;
+        });
+    if (prompt != Verdict::Accepted) {
+        channel.SettleEntry(prompt);
+        return false;
+    }
+    return true;
 }
 
-// Opens the entry, writes the body and waits for the verdict after the module's echo of it.
-// The echo itself (which may spell "ok" or "error") never decides.
+// Opens the entry, writes the body once the module asks for it and waits for the verdict after
+// the module's echo of it. The echo itself (which may spell "ok" or "error") never decides.
 bool SendBody(ModemChannel& channel, const char* number, const uint8_t* body, size_t bodyLength,
               const PollPlan& plan, BareOk bareOk) {
-    char remnant[128];
-    OpenMessageEntry(channel, number, remnant);
+    if (!OpenMessageEntry(channel, number)) {
+        return false;
+    }
     channel.PurgeAndWrite(body, bodyLength);
     ReplyBuffer reply;
     const Verdict verdict = channel.ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
-        // What was left of the command's echo when the prompt was purged comes first.
-        const size_t echoStart = PassOverRemnant(r, remnant);
-        if (echoStart == ReplyBuffer::npos) {
-            return Verdict::Pending;
-        }
-        const size_t from =
-            AnswerStart(r, reinterpret_cast<const char*>(body), bodyLength, echoStart);
+        const size_t from = AnswerStart(r, reinterpret_cast<const char*>(body), bodyLength);
         if (from == ReplyBuffer::npos) {
             return Verdict::Pending;
         }
@@ -197,8 +207,8 @@ class Type870Module final : public ModuleFamily {
     }
 
   protected:
-    // The encoding is chosen with the module's own AT+ZMSGL first; the body follows the command
-    // without waiting for a prompt.
+    // The encoding is chosen with the module's own AT+ZMSGL first; the body follows the prompt
+    // of "AT+CMGS".
     bool SendSingleByte(ModuleSession& session, const char* text,
                         char (&number)[32]) const override;
     bool SendMultiByte(ModuleSession& session, const char* text, char (&number)[32]) const override;

@@ -28,23 +28,6 @@ bool IsUnsolicitedLine(const char* line, size_t length) {
     return false;
 }
 
-size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant) {
-    const size_t remnantLength = std::strlen(remnant);
-    const char* data = reply.Data();
-    const size_t length = reply.Length();
-    for (size_t tail = remnantLength; tail >= 2; --tail) {
-        const char* suffix = remnant + remnantLength - tail;
-        if (length >= tail) {
-            if (std::memcmp(data, suffix, tail) == 0) {
-                return tail;
-            }
-        } else if (length > 0 && std::memcmp(data, suffix, length) == 0) {
-            return ReplyBuffer::npos;
-        }
-    }
-    return 0;
-}
-
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
                    size_t from) {
     // The Ctrl-Z that ends a body is echoed by some modules and not by others.

@@ -24,12 +24,6 @@ bool IsUnsolicitedLine(const char* line, size_t length);
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
                    size_t from = 0);
 
-// A purge made while the module was still echoing a command may leave the end of that echo
-// (and its prompt) at the start of the next reply. When the reply begins with a tail of
-// `remnant` of at least two bytes, the position after it; ReplyBuffer::npos while the reply is
-// still only the beginning of such a tail; otherwise 0.
-size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant);
-
 // Position of the first `token` at or after `from` that begins a line, or ReplyBuffer::npos. A
 // line begins at position 0 and after a CR or LF.
 size_t FindLineStartingWith(const ReplyBuffer& reply, size_t from, const char* token);

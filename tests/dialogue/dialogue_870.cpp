@@ -1,6 +1,6 @@
-// Type-870 modules: sending after AT+ZMSGL without waiting for a prompt (ASCII text, or raw
-// UCS-2 bytes), and receiving by listing the store, reading each message with AT+CMGR and
-// deleting it once its record is queued.
+// Type-870 modules: sending after AT+ZMSGL and the prompt of AT+CMGS (ASCII text, or raw UCS-2
+// bytes), and receiving by listing the store, reading each message with AT+CMGR and deleting it
+// once its record is queued.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,11 +18,10 @@ class Send870Test : public FamilyTest {
   protected:
     Send870Test() { OpenPort(kModule870); }
 
-    // A module that takes the encoding, answers the number with ERROR (which must be thrown
-    // away unread) and the body with the given polls.
+    // A module that takes the encoding, asks for the body and answers it with the given polls.
     void ScriptSend(const Strings& verdict) {
         modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n"});
-        modem_->OnWrite("AT+CMGS=", Strings{"AT+CMGS\r\r\nERROR\r\n"});
+        modem_->OnWrite("AT+CMGS=", Strings{"\r\n> "});
         modem_->OnWrite("\x1A", verdict);
     }
 
@@ -36,26 +35,26 @@ class Send870Test : public FamilyTest {
         return Send(TextKind::MultiByte, text, number.digits);
     }
 
-    // The body follows the number after one fixed wait and a purge, without a read between.
-    void ExpectBodyWithoutPrompt(const std::string& body) {
+    // The body follows the number once the prompt has been read, after a purge.
+    void ExpectBodyAfterPrompt(const std::string& body) {
         const Strings events = modem_->Events();
         const std::string command = "write:AT+CMGS=\"13912345678\"\r";
         size_t at = 0;
         while (at < events.size() && events[at] != command) {
             ++at;
         }
-        ASSERT_LT(at + 3, events.size());
-        EXPECT_EQ(Strings(events.begin() + at + 1, events.begin() + at + 4),
-                  (Strings{"purge-in", "purge-out", "write:" + body}));
+        ASSERT_LT(at + 4, events.size());
+        EXPECT_EQ(Strings(events.begin() + at + 1, events.begin() + at + 5),
+                  (Strings{"read:\r\n> ", "purge-in", "purge-out", "write:" + body}));
     }
 };
 
-TEST_F(Send870Test, SingleByteGoesAfterItsEncodingCommandWithoutAwaitingThePrompt) {
+TEST_F(Send870Test, SingleByteGoesAfterItsEncodingCommandAndThePrompt) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
     EXPECT_TRUE(SendSingleByte("Hello"));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r", "Hello\x1A"}));
-    ExpectBodyWithoutPrompt("Hello\x1A");
+    ExpectBodyAfterPrompt("Hello\x1A");
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
@@ -124,12 +123,25 @@ TEST_F(Send870Test, SingleByteLimitsAndRefusedEncoding) {
     EXPECT_EQ(modem_->Writes(), Strings{"AT+ZMSGL=1,2\r"});
 }
 
+// A module that refuses "AT+CMGS", or never asks for the text, is not taking a message: a body
+// written now would run as commands, a CR in it ending each one.
+TEST_F(Send870Test, NoPromptNoBody) {
+    for (const Strings& answer : {Strings{"AT+CMGS=\"13912345678\"\r\r\nERROR\r\n"}, Strings{}}) {
+        ReplaceModem();
+        OpenPort(kModule870);
+        modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n"});
+        modem_->OnWrite("AT+CMGS=", answer);
+        EXPECT_FALSE(SendSingleByte("gone\rAT+CMGD=1"));
+        EXPECT_EQ(modem_->Writes(), (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r"}));
+    }
+}
+
 TEST_F(Send870Test, MultiByteBodyIsRawUcs2EndingInTheUcs2CtrlZ) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
     EXPECT_TRUE(SendMultiByte(kChineseZhong));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=6,4\r", "AT+CMGS=\"13912345678\"\r", kZhongBody}));
-    ExpectBodyWithoutPrompt(kZhongBody);
+    ExpectBodyAfterPrompt(kZhongBody);
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
