@@ -49,6 +49,15 @@ class Inbox {
     virtual void Take(const ReceivedMessage& record) = 0;
 };
 
+// What a family learns of its module while the service runs and keeps from one call to the
+// next. A family's set-up starts it afresh: after a start-up the module may be another one.
+struct ModuleMemory {
+    // Type 870: the module has echoed a command. From then on an answer counts as a command's
+    // own only behind that command's echo, so that the late end of an earlier answer, arriving
+    // after the purge that went before the command, is not taken for it.
+    bool echoes = false;
+};
+
 // What a family's procedures work with while the service runs.
 struct ModuleSession {
     ModemChannel& channel;
@@ -58,6 +67,7 @@ struct ModuleSession {
     // The GSM service centre: the start-up argument (at most 19 bytes), or "card" until the
     // SIM's own number replaces it.
     char serviceCentre[20];
+    ModuleMemory memory;
 
     // True when a stop is to end the set-up before its next step: only the current edition
     // looks; the legacy edition runs its sequence to the end and notices a stop in the loop.

@@ -67,7 +67,7 @@ TEST_F(Send870Test, SingleByteVerdicts) {
     const Case cases[] = {
         {{"\r\n+CMGS: 5\r\n", "", "\r\nOK\r\n"}, true, 3},
         {{"\r\n+cmgs: 5\r\n\r\nok\r\n"}, true, 1},
-        {{"\r\nOK\r\n"}, false, 1},
+        {{"\r\nOK\r\n"}, false, 42},  // without "+CMGS:" nothing is decided
         {{"\r\nERROR\r\n"}, false, 1},
         {{}, false, 42},
     };
@@ -134,6 +134,27 @@ TEST_F(Send870Test, NoPromptNoBody) {
         EXPECT_FALSE(SendSingleByte("gone\rAT+CMGD=1"));
         EXPECT_EQ(modem_->Writes(), (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r"}));
     }
+}
+
+// On a slow line the end of an earlier answer arrives after the purge that goes before the next
+// command. Once the module has echoed a command, an answer counts only behind its own command's
+// echo; and a bare "OK" to the message decides nothing until its "+CMGS:" comes.
+TEST_F(Send870Test, OnASlowLineEachAnswerCountsForItsOwnCommandOnly) {
+    modem_->OnWrite("AT+CMGL=", Strings{"AT+CMGL=\"ALL\"\r\r\nOK\r\n"});
+    EXPECT_TRUE(Receive());
+    // A late "OK" ahead of the encoding command's own refusal.
+    modem_->OnWriteOnce("AT+ZMSGL=", Strings{"\r\nOK\r\n", "AT+ZMSGL=1,2\r\r\nERROR\r\n"});
+    EXPECT_FALSE(SendSingleByte("Hello"));
+    EXPECT_EQ(LastError(), "以英文发送时，AT+ZMSGL=1, 2设置失败");
+    EXPECT_TRUE(WritesStartingWith("AT+CMGS").empty());
+
+    // A late "OK" ahead of the acceptance, and the encoding command's own late "OK" ahead of the
+    // message's confirmation.
+    modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n", "AT+ZMSGL=1,2\r\r\nOK\r\n"});
+    modem_->OnWrite("AT+CMGS=", Strings{"AT+CMGS=\"13912345678\"\r\r\n> "});
+    modem_->OnWrite("\x1A", Strings{"Hello\x1A\r\nOK\r\n", "", "\r\n+CMGS: 5\r\n\r\nOK\r\n"});
+    EXPECT_TRUE(SendSingleByte("Hello"));
+    EXPECT_EQ(PollsAfter("Hello\x1A"), 3u);
 }
 
 TEST_F(Send870Test, MultiByteBodyIsRawUcs2EndingInTheUcs2CtrlZ) {
