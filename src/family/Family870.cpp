@@ -157,10 +157,10 @@ bool CutReadReply(const ReplyBuffer& reply, ReadMessage& cut) {
     std::memset(&cut, 0, sizeof cut);
     const char* data = reply.Data();
     const size_t end = reply.Length();
-    // The fields are counted from the "+CMGR:" line: a new-message indication read before it
-    // has commas of its own.
+    // The fields are counted from the "+CMGR:" line: a new-message indication or a late answer
+    // read before it has commas of its own.
     const size_t header = FindLineStartingWith(reply, 0, "+CMGR:");
-    const size_t comma = reply.Find(",", header == ReplyBuffer::npos ? 0 : header);
+    const size_t comma = header == ReplyBuffer::npos ? header : reply.Find(",", header);
     if (comma == ReplyBuffer::npos || comma + 2 > end) {
         return false;
     }
@@ -247,6 +247,18 @@ class Type870Module final : public ModuleFamily {
             return true;
         }
 
+        // A read's answer is its "+CMGR:" line and the final result behind it. The previous
+        // answer was read to its end, so whatever stands before that line arrived late from an
+        // earlier command (a delete answered after its wait, an indication): a bare "OK" there
+        // is no answer to the read, which waits on for its own. An error line before it ends the
+        // walk, whoever it came from: the rest waits for the next cycle.
+        const auto readAnswer = [](const ReplyBuffer& r) {
+            const Verdict final = FinalResult(r);
+            if (FindLineStartingWith(r, 0, "+CMGR:") == ReplyBuffer::npos) {
+                return final == Verdict::Refused ? final : Verdict::Pending;
+            }
+            return final;
+        };
         ReplyBuffer reply;
         size_t cursor = 0;
         for (;;) {
@@ -263,7 +275,7 @@ class Type870Module final : public ModuleFamily {
             std::snprintf(command, sizeof command, "AT+CMGR=%d\r", index);
             channel.Write(command);
             reply.Clear();
-            const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
+            const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, readAnswer);
             if (read == Verdict::Stopped) {
                 return false;
             }

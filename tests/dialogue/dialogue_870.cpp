@@ -234,14 +234,15 @@ class Receive870Test : public FamilyTest {
   protected:
     Receive870Test() { OpenPort(kModule870); }
 
-    // A store listed with the given polls; each delete is answered OK and notes how many
-    // records were queued when it came.
-    void ScriptStore(const Strings& listing) {
+    // A store listed with the given polls; each delete is answered with deleteAnswer and notes
+    // how many records were queued when it came.
+    void ScriptStore(const Strings& listing, const Strings& deleteAnswer = {"\r\nOK\r\n"}) {
         modem_->OnWrite("AT+CMGL=\"ALL\"\r", listing);
-        modem_->OnWrite("AT+CMGD=", [this](const std::string&, ScriptedSerialDevice& line) {
-            queuedAtDelete_.push_back(ReceivedCount());
-            line.Arrive({"\r\nOK\r\n"});
-        });
+        modem_->OnWrite("AT+CMGD=",
+                        [this, deleteAnswer](const std::string&, ScriptedSerialDevice& line) {
+                            queuedAtDelete_.push_back(ReceivedCount());
+                            line.Arrive(deleteAnswer);
+                        });
     }
 
     void ScriptRead(int index, const Strings& reply) {
@@ -306,6 +307,29 @@ TEST_F(Receive870Test, UnsolicitedLineBeforeTheReadReplyDoesNotShiftItsFields) {
     EXPECT_STREQ(records[0].text, "hello");
 }
 
+// A delete answered only after its wait leaves its "OK" on the line, and the next read is
+// written straight behind it. That "OK" is no answer to the read: each message reaches the host
+// once, from its own read, and each delete follows its own message's record.
+TEST_F(Receive870Test, ADeleteAnsweredLateIsNotTakenForTheNextRead) {
+    Strings lateOk = Silence(12);
+    lateOk.push_back("\r\nOK\r\n");
+    ScriptStore(
+        {Listing(ListingEntry(1, "one") + ListingEntry(2, "two") + ListingEntry(3, "three"))},
+        lateOk);
+    ScriptRead(1, {ReadReply("one")});
+    ScriptRead(2, {ReadReply("two")});
+    ScriptRead(3, {ReadReply("three")});
+    EXPECT_TRUE(Receive());
+    const std::vector<ReceivedMessage> records = TakeReceived();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_STREQ(records[0].text, "one");
+    EXPECT_STREQ(records[1].text, "two");
+    EXPECT_STREQ(records[2].text, "three");
+    EXPECT_EQ(ReadsAndDeletes(), (Strings{"AT+CMGR=1\r", "AT+CMGD=1\r", "AT+CMGR=2\r",
+                                          "AT+CMGD=2\r", "AT+CMGR=3\r", "AT+CMGD=3\r"}));
+    EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 2, 3}));
+}
+
 TEST_F(Receive870Test, EmptyStoreReadsNothing) {
     ScriptStore({Listing("")});
     EXPECT_TRUE(Receive());
@@ -353,7 +377,7 @@ TEST_F(Receive870Test, BodiesSayingOkOrErrorDoNotEndTheAnswers) {
 TEST_F(Receive870Test, ReadReplyThatCannotBeCutGetsNoRecordAndStays) {
     ScriptStore({Listing(ListingEntry(1, "a") + ListingEntry(2, "b") + ListingEntry(3, "c") +
                          ListingEntry(4, "d"))});
-    ScriptRead(1, {"\r\nOK\r\n"});  // no comma
+    ScriptRead(1, {"\r\n+CMGR: \"REC READ\"\r\n\r\nOK\r\n"});  // no comma
     ScriptRead(2, {"+CMGR: \"REC READ\",\"139\",\"2010/05/12 10:23:45\",0,0\nb\n\nOK\n"});
     ScriptRead(3, {ReadReply("")});  // an empty body
     ScriptRead(4, {ReadReply("d")});
