@@ -56,6 +56,17 @@ struct ModuleMemory {
     // own only behind that command's echo, so that the late end of an earlier answer, arriving
     // after the purge that went before the command, is not taken for it.
     bool echoes = false;
+    // Type 860 hands out its oldest message again and again until it is told to drop it, and
+    // its answers carry nothing that tells a late answer from a fresh one. Messages are known by
+    // a hash (of their record, or of their answer line where it cannot be cut): the one last
+    // handed to the host (or dropped), and one handed out again without a record being queued
+    // (unreadable, or already delivered) with the count of consecutive cycles that brought it.
+    uint32_t delivered = 0;
+    uint32_t held = 0;
+    int heldCycles = 0;
+    // Type 860: the last read was not answered within its window, so its answer may still be
+    // on its way and stand in front of the next one.
+    bool answerOwed = false;
 };
 
 // What a family's procedures work with while the service runs.

@@ -28,6 +28,20 @@ bool IsUnsolicitedLine(const char* line, size_t length) {
     return false;
 }
 
+Verdict ResultOfLine(const char* line, size_t length) {
+    if (length == 2 && std::memcmp(line, "OK", 2) == 0) {
+        return Verdict::Accepted;
+    }
+    const auto startsWith = [&](const char* token) {
+        const size_t n = std::strlen(token);
+        return length >= n && std::memcmp(line, token, n) == 0;
+    };
+    if (startsWith("ERROR") || startsWith("+CMS ERROR") || startsWith("+CME ERROR")) {
+        return Verdict::Refused;
+    }
+    return Verdict::Pending;
+}
+
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
                    size_t from) {
     // The Ctrl-Z that ends a body is echoed by some modules and not by others.
@@ -169,19 +183,7 @@ Verdict FinalResult(const ReplyBuffer& reply) {
         }
         end = begin;
     }
-    const size_t length = end - begin;
-    const char* line = data + begin;
-    if (length == 2 && std::memcmp(line, "OK", 2) == 0) {
-        return Verdict::Accepted;
-    }
-    const auto startsWith = [&](const char* token) {
-        const size_t n = std::strlen(token);
-        return length >= n && std::memcmp(line, token, n) == 0;
-    };
-    if (startsWith("ERROR") || startsWith("+CMS ERROR") || startsWith("+CME ERROR")) {
-        return Verdict::Refused;
-    }
-    return Verdict::Pending;
+    return ResultOfLine(data + begin, end - begin);
 }
 
 bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {

@@ -16,6 +16,10 @@ namespace tidewire {
 // "RING", ...), not part of an answer.
 bool IsUnsolicitedLine(const char* line, size_t length);
 
+// What a line says as a final result code: Accepted for "OK", Refused for "ERROR", "+CMS ERROR: n"
+// or "+CME ERROR: n", Pending for any other line.
+Verdict ResultOfLine(const char* line, size_t length);
+
 // Where the module's answer proper begins. Indications before it are passed over; when what
 // follows is the echo of `written` (compared without regard to letter case, a trailing Ctrl-Z
 // of the echo optional), the position just past that echo; ReplyBuffer::npos while the reply is
