@@ -1,6 +1,7 @@
 // The type-860/865 answer cut: whatever the module answers to "at$smsmt", piece by piece, at
 // most one record is queued, its fields are terminated and zero-padded, its time stamp has the
-// "20yy-mm-dd hh:mm:ss" shape, and type 860 is told to drop its message only after an answer.
+// "20yy-mm-dd hh:mm:ss" shape, and type 860 is told to drop its message only after an answer
+// and only once that message's record is queued.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -59,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(StampShaped(record.timestamp), "timestamp lost its shape");
         Require(type865 || drops == 1, "type 860 record queued without the drop");
         Require(!scripted.TakeRecord(record), "two records from one answer");
+    } else {
+        // One answer on a module just set up: a message that could not be read is dropped only
+        // after it came back on several cycles.
+        Require(drops == 0, "type 860 told to drop a message that did not reach the host");
     }
     return 0;
 }

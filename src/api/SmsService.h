@@ -104,7 +104,7 @@ class SmsService {
     // The family start-up identified, and what its procedures work with; both written by a
     // start-up before it starts the worker that reads them.
     const ModuleFamily* family_ = nullptr;
-    ModuleSession session_{channel_, queues_, lastError_, edition_, {}};
+    ModuleSession session_{channel_, queues_, lastError_, edition_, {}, {}};
     // Guards the worker's thread object between a start-up and a stop on different host threads.
     std::mutex threadLock_;
     std::thread workerThread_;

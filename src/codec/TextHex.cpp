@@ -35,6 +35,11 @@ TextKind KindOfText(const char* hostText) {
     return unitCount != length ? TextKind::MultiByte : TextKind::SingleByte;
 }
 
+bool HostTextConverts(const char* hostText) {
+    const size_t length = BoundedLength(hostText, kMaxTextBytes + 1);
+    return length <= kMaxTextBytes && HostTextIsValid(hostText, length);
+}
+
 size_t CountHostCharacters(const char* text) {
     const size_t length = BoundedLength(text, kMaxTextBytes + 1);
     if (length == 0 || length > kMaxTextBytes) {

@@ -16,6 +16,10 @@ enum class TextKind { SingleByte, MultiByte };
 
 TextKind KindOfText(const char* hostText);
 
+// True when the host text converts from the host code page as it stands: every byte part of a
+// whole character (a text too long to measure counts as not converting).
+bool HostTextConverts(const char* hostText);
+
 // Number of characters (UTF-16 units) of a host text; 0 when it does not convert within 1024
 // units.
 size_t CountHostCharacters(const char* text);

@@ -14,6 +14,10 @@ namespace {
 constexpr int kSingleByteEncoding = 2;
 constexpr int kUcs2Encoding = 4;
 
+// How many consecutive cycles a type-860 module may hand out the same message without its record
+// being queued before it is told to drop it.
+constexpr int kCyclesBeforeDrop = 3;
+
 // The refusal word is looked for only where it cannot still grow into the acknowledgement: on
 // type 865 "$0" is the beginning of "$006", and an answer split after "$0" is not a refusal.
 bool RefusalSeen(const ReplyBuffer& reply, const CdmaHexDialect& dialect) {
@@ -49,9 +53,136 @@ size_t FindStamp(const ReplyBuffer& reply) {
     return ReplyBuffer::npos;
 }
 
+// Cuts the message out of a complete answer: the time stamp, the sender (field 1), the encoding
+// character (the first of field 3) and the hex body, quoted or running to the end of its line.
+// False when the answer holds no message this library can read.
+bool CutAnswer(const ReplyBuffer& reply, BodyField bodyField, ReceivedMessage& message) {
+    std::memset(&message, 0, sizeof message);
+    const char* data = reply.Data();
+    const size_t end = reply.Length();
+    // The time stamp 20yymmddhhmmss is the first "20" of the answer.
+    const size_t stamp = FindStamp(reply);
+    if (stamp == ReplyBuffer::npos || end - stamp < 38) {
+        return false;
+    }
+    std::snprintf(message.timestamp, sizeof message.timestamp, "20%c%c-%c%c-%c%c %c%c:%c%c:%c%c",
+                  data[stamp + 2], data[stamp + 3], data[stamp + 4], data[stamp + 5],
+                  data[stamp + 6], data[stamp + 7], data[stamp + 8], data[stamp + 9],
+                  data[stamp + 10], data[stamp + 11], data[stamp + 12], data[stamp + 13]);
+    size_t p = stamp + 2;
+
+    // Field 1 is the sender, field 3 begins with the encoding character.
+    p = reply.Find(",", p);
+    if (p == ReplyBuffer::npos) {
+        return false;
+    }
+    ++p;
+    const size_t senderEnd = reply.Find(",", p);
+    if (senderEnd == ReplyBuffer::npos) {
+        return false;
+    }
+    BoundedCopy(message.sender, sizeof message.sender, data + p, senderEnd - p);
+    p = senderEnd + 1;  // field 2
+    p = reply.Find(",", p);
+    if (p == ReplyBuffer::npos) {
+        return false;
+    }
+    ++p;  // field 3
+    if (p >= end) {
+        return false;
+    }
+    const char encoding = data[p];
+
+    size_t bodyStart = 0;
+    size_t bodyEnd = 0;
+    if (bodyField == BodyField::ToLineEnd) {
+        // Fields 4 and 5 follow; the body runs to the end of the line.
+        for (int field = 0; field < 2; ++field) {
+            p = reply.Find(",", p);
+            if (p == ReplyBuffer::npos) {
+                return false;
+            }
+            ++p;
+        }
+        bodyStart = p;
+        const size_t lineEnd = reply.Find("\r\n", p);
+        if (lineEnd == ReplyBuffer::npos) {
+            return false;
+        }
+        bodyEnd = lineEnd;
+    } else {
+        p = reply.Find("\"", p);
+        if (p == ReplyBuffer::npos) {
+            return false;
+        }
+        bodyStart = p + 1;
+        bodyEnd = reply.Find("\"", bodyStart);
+        if (bodyEnd == ReplyBuffer::npos) {
+            return false;
+        }
+    }
+    char body[512 + 1];
+    BoundedCopy(body, sizeof body, data + bodyStart, bodyEnd - bodyStart);
+
+    if (encoding == '0' + kSingleByteEncoding) {
+        HexToText(body, message.text, sizeof message.text);
+    } else if (encoding == '0' + kUcs2Encoding) {
+        uint8_t ucs2[256];
+        const size_t bytes = HexToBytes(body, std::strlen(body), ucs2, sizeof ucs2);
+        Ucs2ToHost(ucs2, bytes, message.text, sizeof message.text);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A message known by a hash of its bytes (FNV-1a); 0 stands for none.
+uint32_t Fingerprint(const char* bytes, size_t count, uint32_t hash = 2166136261u) {
+    for (size_t i = 0; i < count; ++i) {
+        hash = (hash ^ static_cast<uint8_t>(bytes[i])) * 16777619u;
+    }
+    return hash == 0 ? 1 : hash;
+}
+
+uint32_t Fingerprint(const ReceivedMessage& message) {
+    // The fields are zero-filled past their text, so each field counts whole.
+    return Fingerprint(reinterpret_cast<const char*>(&message), sizeof message);
+}
+
+// The fingerprint of the line an answer that could not be cut handed out: its first line after
+// the echo of the read command that is no indication and no result code. 0 when it handed out
+// nothing, or when the reply begins in the middle of that line: then it is the end of an earlier
+// answer whose beginning went with the purge before the read, and not one to judge.
+uint32_t HandedOutLine(const ReplyBuffer& reply, const char* readCommand) {
+    const char* data = reply.Data();
+    const size_t length = reply.Length();
+    size_t at = AnswerStart(reply, readCommand, std::strlen(readCommand));
+    // A module's answer begins with a line break or the echo; one that does not is a piece.
+    if (at == ReplyBuffer::npos || at == 0) {
+        return 0;
+    }
+    for (;;) {
+        while (at < length && (data[at] == '\r' || data[at] == '\n')) {
+            ++at;
+        }
+        size_t lineEnd = at;
+        while (lineEnd < length && data[lineEnd] != '\r' && data[lineEnd] != '\n') {
+            ++lineEnd;
+        }
+        if (lineEnd == at || ResultOfLine(data + at, lineEnd - at) != Verdict::Pending) {
+            return 0;
+        }
+        if (!IsUnsolicitedLine(data + at, lineEnd - at)) {
+            return Fingerprint(data + at, lineEnd - at);
+        }
+        at = lineEnd;
+    }
+}
+
 }  // namespace
 
 SetUpResult CdmaHexFamily::SetUp(ModuleSession& session) const {
+    session.memory = ModuleMemory{};
     return RunSetUpSteps(session, setUp_, setUpSteps_, FirstStep::Checked);
 }
 
@@ -111,94 +242,60 @@ bool CdmaHexFamily::Receive(ModuleSession& session) const {
         return false;
     }
     if (outcome != Verdict::Accepted) {
+        // The answer may still come, late, in front of the next one.
+        session.memory.answerOwed = true;
         return true;
     }
-    if (dialect_.dropCommand != nullptr) {
-        // The module hands out its oldest message and is told to drop it at once; its answer
-        // is purged by the next exchange.
-        channel.Write(dialect_.dropCommand);
-    }
-
-    const char* data = reply.Data();
-    const size_t end = reply.Length();
-    // The time stamp 20yymmddhhmmss is the first "20" of the answer.
-    const size_t stamp = FindStamp(reply);
-    if (stamp == ReplyBuffer::npos || end - stamp < 38) {
-        return true;
-    }
-    char timestamp[32];
-    std::snprintf(timestamp, sizeof timestamp, "20%c%c-%c%c-%c%c %c%c:%c%c:%c%c", data[stamp + 2],
-                  data[stamp + 3], data[stamp + 4], data[stamp + 5], data[stamp + 6],
-                  data[stamp + 7], data[stamp + 8], data[stamp + 9], data[stamp + 10],
-                  data[stamp + 11], data[stamp + 12], data[stamp + 13]);
-    size_t p = stamp + 2;
-
-    // Field 1 is the sender, field 3 begins with the encoding character.
-    p = reply.Find(",", p);
-    if (p == ReplyBuffer::npos) {
-        return true;
-    }
-    ++p;
-    const size_t senderEnd = reply.Find(",", p);
-    if (senderEnd == ReplyBuffer::npos) {
-        return true;
-    }
-    char sender[32];
-    BoundedCopy(sender, sizeof sender, data + p, senderEnd - p);
-    p = senderEnd + 1;  // field 2
-    p = reply.Find(",", p);
-    if (p == ReplyBuffer::npos) {
-        return true;
-    }
-    ++p;  // field 3
-    if (p >= end) {
-        return true;
-    }
-    const char encoding = data[p];
-
-    size_t bodyStart = 0;
-    size_t bodyEnd = 0;
-    if (dialect_.body == BodyField::ToLineEnd) {
-        // Fields 4 and 5 follow; the body runs to the end of the line.
-        for (int field = 0; field < 2; ++field) {
-            p = reply.Find(",", p);
-            if (p == ReplyBuffer::npos) {
-                return true;
-            }
-            ++p;
+    ReceivedMessage message;
+    const bool readable = CutAnswer(reply, dialect_.body, message);
+    if (dialect_.dropCommand == nullptr) {
+        // The module marks what it handed out as read by itself.
+        if (readable) {
+            session.inbox.Deliver(message.text, message.sender, message.timestamp);
         }
-        bodyStart = p;
-        const size_t lineEnd = reply.Find("\r\n", p);
-        if (lineEnd == ReplyBuffer::npos) {
-            return true;
-        }
-        bodyEnd = lineEnd;
-    } else {
-        p = reply.Find("\"", p);
-        if (p == ReplyBuffer::npos) {
-            return true;
-        }
-        bodyStart = p + 1;
-        bodyEnd = reply.Find("\"", bodyStart);
-        if (bodyEnd == ReplyBuffer::npos) {
-            return true;
-        }
-    }
-    char body[512 + 1];
-    BoundedCopy(body, sizeof body, data + bodyStart, bodyEnd - bodyStart);
-
-    char text[sizeof(ReceivedMessage::text)] = {};
-    if (encoding == '0' + kSingleByteEncoding) {
-        HexToText(body, text, sizeof text);
-    } else if (encoding == '0' + kUcs2Encoding) {
-        uint8_t ucs2[256];
-        const size_t bytes = HexToBytes(body, std::strlen(body), ucs2, sizeof ucs2);
-        Ucs2ToHost(ucs2, bytes, text, sizeof text);
-    } else {
         return true;
     }
-    session.inbox.Deliver(text, sender, timestamp);
+    HandOverAndDrop(session, reply, readable ? &message : nullptr);
     return true;
+}
+
+void CdmaHexFamily::HandOverAndDrop(ModuleSession& session, const ReplyBuffer& reply,
+                                    const ReceivedMessage* message) const {
+    ModuleMemory& memory = session.memory;
+    const bool afterLateAnswer = memory.answerOwed;
+    memory.answerOwed = false;
+    const uint32_t handedOut =
+        message != nullptr ? Fingerprint(*message) : HandedOutLine(reply, dialect_.readCommand);
+    if (handedOut == 0) {
+        return;  // nothing handed out, so nothing to drop
+    }
+    if (message != nullptr && handedOut != memory.delivered) {
+        session.inbox.Deliver(message->text, message->sender, message->timestamp);
+        memory.delivered = handedOut;
+        memory.held = 0;
+        memory.heldCycles = 0;
+        session.channel.Write(dialect_.dropCommand);
+        return;
+    }
+    // Handed out again without a record: a message this library cannot read, or one already
+    // delivered whose drop the module did not take. Either would block the store for good, so
+    // it is dropped once it came back on several consecutive cycles. A cycle after a late
+    // answer does not count: what it read may have been that late answer, with the message it
+    // carried dropped already and a new one handed out behind it.
+    if (afterLateAnswer) {
+        memory.held = 0;
+        memory.heldCycles = 0;
+        return;
+    }
+    memory.heldCycles = handedOut == memory.held ? memory.heldCycles + 1 : 1;
+    memory.held = handedOut;
+    if (memory.heldCycles < kCyclesBeforeDrop) {
+        return;
+    }
+    memory.delivered = handedOut;
+    memory.held = 0;
+    memory.heldCycles = 0;
+    session.channel.Write(dialect_.dropCommand);
 }
 
 }  // namespace tidewire

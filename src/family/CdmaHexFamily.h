@@ -59,6 +59,10 @@ class CdmaHexFamily final : public ModuleFamily {
     // The message as hex on one command line, in the encoding of its kind.
     bool SendWhole(ModuleSession& session, TextKind kind, const char* text,
                    const char* number) const;
+    // Type 860: hands the message of a complete answer (null: one that could not be cut) to the
+    // host and tells the module to drop it, never before its record is queued.
+    void HandOverAndDrop(ModuleSession& session, const ReplyBuffer& reply,
+                         const ReceivedMessage* message) const;
 
     const SetUpStep* setUp_;
     size_t setUpSteps_;

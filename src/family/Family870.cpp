@@ -1,10 +1,10 @@
 // Family 870: a CDMA module with a text-mode command set. Its model answer carries "199" (but
 // not "MODEL 199", which names type 865), the legacy edition does not know it, and its SIM is
 // checked at start-up. Set-up: new-message indications and the module's own store. It picks
-// the body's encoding with AT+ZMSGL, takes the body right after "AT+CMGS" without waiting for
-// its prompt (a single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its
-// store for the indexes, reads each message with AT+CMGR and deletes it once its record is
-// queued. Its replies are byte data: a body may be raw UCS-2 with zero bytes in it.
+// the body's encoding with AT+ZMSGL, takes the body after the prompt of "AT+CMGS" (a
+// single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its store for the
+// indexes, reads each message with AT+CMGR and deletes it once its record is queued. Its
+// replies are byte data: a body may be raw UCS-2 with zero bytes in it.
 #include <cstdio>
 #include <cstring>
 
@@ -23,39 +23,121 @@ constexpr SetUpStep kSetUp[] = {
     {"AT+CPMS=MT\r", OnFailure::IsRecorded, ErrorText::InitCpms870},
 };
 
-// Writes "AT+CMGS" for number. This family takes the body without waiting for its prompt: the
-// echo and the prompt are thrown away unread by the purge before the body. remnant gets that
-// echo and prompt, whose tail may still arrive after the purge.
-void OpenMessageEntry(ModemChannel& channel, const char* number, char (&remnant)[128]) {
-    // The number is at most 31 bytes, so the command and its echoed prompt fit.
-    char command[64];
-    std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
-    std::snprintf(remnant, sizeof remnant, "%.63s\r\n> ", command);
-    channel.PurgeAndWrite(command);
-    channel.BeginEntry();
-    channel.Sleep(pauses::kType870PromptMs);
+// The position just past the module's echo of `command` (its CR left out, so an echo is found
+// however the module ends the line), or ReplyBuffer::npos when the reply holds none. The reply
+// is upper-cased, and so is the command looked for.
+size_t FindEcho(const ReplyBuffer& reply, const char* command) {
+    char echo[64];
+    size_t length = 0;
+    for (; command[length] != '\0' && command[length] != '\r' && length + 1 < sizeof echo;
+         ++length) {
+        const char c = command[length];
+        echo[length] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    echo[length] = '\0';
+    const size_t at = reply.Find(echo);
+    return at == ReplyBuffer::npos ? at : at + length;
 }
 
-// Opens the entry, writes the body and waits for the verdict after the module's echo of it.
-// The echo itself (which may spell "ok" or "error") never decides.
-bool SendBody(ModemChannel& channel, const char* number, const uint8_t* body, size_t bodyLength,
-              const PollPlan& plan, BareOk bareOk) {
-    char remnant[128];
-    OpenMessageEntry(channel, number, remnant);
+// Where the module's answer to `command` begins: behind its echo, where the module echoes. Once
+// it has echoed a command, an answer without that echo is not yet this command's: on a slow line
+// the end of an earlier answer may arrive after the purge that went before the command.
+// ReplyBuffer::npos while the answer has not begun.
+size_t AnswerTo(const ReplyBuffer& reply, const char* command, ModuleMemory& memory) {
+    const size_t echoEnd = FindEcho(reply, command);
+    if (echoEnd != ReplyBuffer::npos) {
+        memory.echoes = true;
+        return echoEnd;
+    }
+    return memory.echoes ? ReplyBuffer::npos : AnswerStart(reply, command, std::strlen(command));
+}
+
+// The module's answer to `command`, behind its echo where it echoes: `token` ("OK", the prompt)
+// accepts it, "ERROR" refuses it.
+Verdict AnswerVerdict(const ReplyBuffer& reply, const char* command, const char* token,
+                      ModuleMemory& memory) {
+    const size_t from = AnswerTo(reply, command, memory);
+    if (from == ReplyBuffer::npos) {
+        return Verdict::Pending;
+    }
+    if (reply.Find(token, from) != ReplyBuffer::npos) {
+        return Verdict::Accepted;
+    }
+    return reply.Find("ERROR", from) != ReplyBuffer::npos ? Verdict::Refused : Verdict::Pending;
+}
+
+// A wait that ended without the command's echo: the module may have stopped echoing, so the
+// next command is judged without waiting for one.
+void ForgetEchoUnlessSeen(const ReplyBuffer& reply, const char* command, ModuleMemory& memory) {
+    if (FindEcho(reply, command) == ReplyBuffer::npos) {
+        memory.echoes = false;
+    }
+}
+
+// One of this family's own commands ("AT+ZMSGL"), answered "OK" or "ERROR" behind its echo.
+bool SendCommand(ModuleSession& session, const char* command) {
+    ModemChannel& channel = session.channel;
+    if (!channel.IsOpen()) {
+        return false;
+    }
+    channel.CancelAbandonedEntry();
+    channel.PurgeAndWrite(command);
+    ReplyBuffer reply;
+    const Verdict verdict = channel.ReplyPoll(
+        reply, plans::kCommandAnswer,
+        [&](const ReplyBuffer& r) { return AnswerVerdict(r, command, "OK", session.memory); });
+    if (verdict == Verdict::TimedOut) {
+        ForgetEchoUnlessSeen(reply, command, session.memory);
+    }
+    channel.SettleEntry(verdict);
+    return verdict == Verdict::Accepted;
+}
+
+// Writes "AT+CMGS" for number and waits for the module's prompt behind the command's echo. No
+// prompt, or a refusal: the module is not taking a message, and no body may follow, or its
+// lines would run as commands.
+bool OpenMessageEntry(ModuleSession& session, const char* number) {
+    ModemChannel& channel = session.channel;
+    // The number is at most 31 bytes, so the command fits.
+    char command[64];
+    std::snprintf(command, sizeof command, "AT+CMGS=\"%.31s\"\r", number);
+    channel.PurgeAndWrite(command);
+    channel.BeginEntry();
+    ReplyBuffer reply;
+    const Verdict prompt = channel.ReplyPoll(
+        reply, plans::kType870Prompt,
+        [&](const ReplyBuffer& r) { return AnswerVerdict(r, command, ">", session.memory); });
+    if (prompt == Verdict::Accepted) {
+        return true;
+    }
+    if (FindEcho(reply, command) == ReplyBuffer::npos) {
+        // Without the echo an error line may be an earlier command's, with the module now
+        // waiting for a message text: the entry stays open, to be cancelled before the next
+        // command (a module that does not echo gets that ESC even when it had refused).
+        ForgetEchoUnlessSeen(reply, command, session.memory);
+        return false;
+    }
+    channel.SettleEntry(prompt);
+    return false;
+}
+
+// Opens the entry, writes the body once the module asks for it and waits for the verdict after
+// the module's echo of it. The echo itself (which may spell "ok" or "error") never decides, and
+// an "OK" without "+CMGS:" leaves the verdict open until the poll limit.
+bool SendBody(ModuleSession& session, const char* number, const uint8_t* body, size_t bodyLength,
+              const PollPlan& plan) {
+    if (!OpenMessageEntry(session, number)) {
+        return false;
+    }
+    ModemChannel& channel = session.channel;
     channel.PurgeAndWrite(body, bodyLength);
     ReplyBuffer reply;
     const Verdict verdict = channel.ReplyPoll(reply, plan, [&](const ReplyBuffer& r) {
-        // What was left of the command's echo when the prompt was purged comes first.
-        const size_t echoStart = PassOverRemnant(r, remnant);
-        if (echoStart == ReplyBuffer::npos) {
-            return Verdict::Pending;
-        }
-        const size_t from =
-            AnswerStart(r, reinterpret_cast<const char*>(body), bodyLength, echoStart);
+        const size_t from = AnswerStart(r, reinterpret_cast<const char*>(body), bodyLength);
         if (from == ReplyBuffer::npos) {
             return Verdict::Pending;
         }
-        return MessageVerdict(r, from, bareOk);
+        return MessageVerdict(r, from, BareOk::Waits);
     });
     channel.SettleEntry(verdict);
     return verdict == Verdict::Accepted;
@@ -75,10 +157,10 @@ bool CutReadReply(const ReplyBuffer& reply, ReadMessage& cut) {
     std::memset(&cut, 0, sizeof cut);
     const char* data = reply.Data();
     const size_t end = reply.Length();
-    // The fields are counted from the "+CMGR:" line: a new-message indication read before it
-    // has commas of its own.
+    // The fields are counted from the "+CMGR:" line: a new-message indication or a late answer
+    // read before it has commas of its own.
     const size_t header = FindLineStartingWith(reply, 0, "+CMGR:");
-    const size_t comma = reply.Find(",", header == ReplyBuffer::npos ? 0 : header);
+    const size_t comma = header == ReplyBuffer::npos ? header : reply.Find(",", header);
     if (comma == ReplyBuffer::npos || comma + 2 > end) {
         return false;
     }
@@ -134,6 +216,7 @@ class Type870Module final : public ModuleFamily {
     constexpr Type870Module() : ModuleFamily(kModule870, "199", SimCheck::Asked) {}
 
     SetUpResult SetUp(ModuleSession& session) const override {
+        session.memory = ModuleMemory{};
         return RunSetUpSteps(session, kSetUp, FirstStep::Checked);
     }
 
@@ -157,10 +240,25 @@ class Type870Module final : public ModuleFamily {
             return false;
         }
         channel.SettleEntry(listed);
+        if (FindEcho(listing, "AT+CMGL=\"ALL\"\r") != ReplyBuffer::npos) {
+            session.memory.echoes = true;
+        }
         if (listed != Verdict::Accepted) {
             return true;
         }
 
+        // A read's answer is its "+CMGR:" line and the final result behind it. The previous
+        // answer was read to its end, so whatever stands before that line arrived late from an
+        // earlier command (a delete answered after its wait, an indication): a bare "OK" there
+        // is no answer to the read, which waits on for its own. An error line before it ends the
+        // walk, whoever it came from: the rest waits for the next cycle.
+        const auto readAnswer = [](const ReplyBuffer& r) {
+            const Verdict final = FinalResult(r);
+            if (FindLineStartingWith(r, 0, "+CMGR:") == ReplyBuffer::npos) {
+                return final == Verdict::Refused ? final : Verdict::Pending;
+            }
+            return final;
+        };
         ReplyBuffer reply;
         size_t cursor = 0;
         for (;;) {
@@ -177,7 +275,7 @@ class Type870Module final : public ModuleFamily {
             std::snprintf(command, sizeof command, "AT+CMGR=%d\r", index);
             channel.Write(command);
             reply.Clear();
-            const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, endOfAnswer);
+            const Verdict read = channel.ReplyPoll(reply, plans::kType870Read, polls, readAnswer);
             if (read == Verdict::Stopped) {
                 return false;
             }
@@ -197,8 +295,8 @@ class Type870Module final : public ModuleFamily {
     }
 
   protected:
-    // The encoding is chosen with the module's own AT+ZMSGL first; the body follows the command
-    // without waiting for a prompt.
+    // The encoding is chosen with the module's own AT+ZMSGL first; the body follows the prompt
+    // of "AT+CMGS".
     bool SendSingleByte(ModuleSession& session, const char* text,
                         char (&number)[32]) const override;
     bool SendMultiByte(ModuleSession& session, const char* text, char (&number)[32]) const override;
@@ -210,14 +308,14 @@ bool Type870Module::SendSingleByte(ModuleSession& session, const char* text,
         session.errors.Record(ErrorText::SingleByteTooLong);
         return false;
     }
-    if (!session.channel.SendAtCommand("AT+ZMSGL=1,2\r", "OK", "ERROR")) {
+    if (!SendCommand(session, "AT+ZMSGL=1,2\r")) {
         session.errors.Record(ErrorText::SingleByte870ModeFailed);
         return false;
     }
     char body[sizeof(OutgoingMessage::text) + 1];
     const int bodyLength = std::snprintf(body, sizeof body, "%s\x1A", text);
-    return SendBody(session.channel, number, reinterpret_cast<const uint8_t*>(body),
-                    static_cast<size_t>(bodyLength), plans::kType870TextVerdict, BareOk::Refuses);
+    return SendBody(session, number, reinterpret_cast<const uint8_t*>(body),
+                    static_cast<size_t>(bodyLength), plans::kType870TextVerdict);
 }
 
 bool Type870Module::SendMultiByte(ModuleSession& session, const char* text,
@@ -229,7 +327,7 @@ bool Type870Module::SendMultiByte(ModuleSession& session, const char* text,
         session.errors.Record(ErrorText::MultiByteTooLong);
         return false;
     }
-    if (!session.channel.SendAtCommand("AT+ZMSGL=6,4\r", "OK", "ERROR")) {
+    if (!SendCommand(session, "AT+ZMSGL=6,4\r")) {
         session.errors.Record(ErrorText::MultiByte870ModeFailed);
         return false;
     }
@@ -242,8 +340,7 @@ bool Type870Module::SendMultiByte(ModuleSession& session, const char* text,
     }
     // The reply holds the raw echo of the body, zero bytes included, so it is kept by length
     // and not upper-cased: only upper-case tokens count here.
-    return SendBody(session.channel, number, body, bodyLength, plans::kType870Ucs2Verdict,
-                    BareOk::Waits);
+    return SendBody(session, number, body, bodyLength, plans::kType870Ucs2Verdict);
 }
 
 }  // namespace

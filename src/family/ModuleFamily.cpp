@@ -15,6 +15,18 @@ void Inbox::Deliver(const char* text, const char* sender, const char* timestamp)
     Take(record);
 }
 
+bool ModuleFamily::Send(ModuleSession& session, TextKind kind, const char* text,
+                        char (&number)[32]) const {
+    // Bytes that form no character of the host's code page say nothing a recipient could read:
+    // sent as they are, or converted to nothing, they would make a message the host never wrote.
+    if (!HostTextConverts(text)) {
+        session.errors.Record(ErrorText::MultiByteTooLong);
+        return false;
+    }
+    return kind == TextKind::SingleByte ? SendSingleByte(session, text, number)
+                                        : SendMultiByte(session, text, number);
+}
+
 bool ModuleSession::StopEndsSetUp() const {
     return edition == Edition::Current && channel.StopRequested();
 }

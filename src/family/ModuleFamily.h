@@ -49,6 +49,26 @@ class Inbox {
     virtual void Take(const ReceivedMessage& record) = 0;
 };
 
+// What a family learns of its module while the service runs and keeps from one call to the
+// next. A family's set-up starts it afresh: after a start-up the module may be another one.
+struct ModuleMemory {
+    // Type 870: the module has echoed a command. From then on an answer counts as a command's
+    // own only behind that command's echo, so that the late end of an earlier answer, arriving
+    // after the purge that went before the command, is not taken for it.
+    bool echoes = false;
+    // Type 860 hands out its oldest message again and again until it is told to drop it, and
+    // its answers carry nothing that tells a late answer from a fresh one. Messages are known by
+    // a hash (of their record, or of their answer line where it cannot be cut): the one last
+    // handed to the host (or dropped), and one handed out again without a record being queued
+    // (unreadable, or already delivered) with the count of consecutive cycles that brought it.
+    uint32_t delivered = 0;
+    uint32_t held = 0;
+    int heldCycles = 0;
+    // Type 860: the last read was not answered within its window, so its answer may still be
+    // on its way and stand in front of the next one.
+    bool answerOwed = false;
+};
+
 // What a family's procedures work with while the service runs.
 struct ModuleSession {
     ModemChannel& channel;
@@ -58,6 +78,7 @@ struct ModuleSession {
     // The GSM service centre: the start-up argument (at most 19 bytes), or "card" until the
     // SIM's own number replaces it.
     char serviceCentre[20];
+    ModuleMemory memory;
 
     // True when a stop is to end the set-up before its next step: only the current edition
     // looks; the legacy edition runs its sequence to the end and notices a stop in the loop.
@@ -92,11 +113,9 @@ class ModuleFamily {
     // Sends one message to number (which the procedure may rewrite into the form it sent), by
     // the family's procedure for the kind of text. True only when the module confirmed the
     // message; a failure leaves its text in the session's log, or none where the module simply
-    // did not confirm.
-    bool Send(ModuleSession& session, TextKind kind, const char* text, char (&number)[32]) const {
-        return kind == TextKind::SingleByte ? SendSingleByte(session, text, number)
-                                            : SendMultiByte(session, text, number);
-    }
+    // did not confirm. A text that does not convert from the host's code page fails before
+    // anything is written.
+    bool Send(ModuleSession& session, TextKind kind, const char* text, char (&number)[32]) const;
     // One poll of the module's store, handing what it holds to the inbox. False when a stop
     // was noticed and the worker is to end.
     virtual bool Receive(ModuleSession& session) const = 0;

@@ -49,8 +49,9 @@ constexpr PollPlan kTextModeVerdict    = {300,   40,  Letters::Upper, OnStop::Ru
 constexpr PollPlan kPduModePrompt      = {300,   10,  Letters::Upper, OnStop::RunOn};
 constexpr PollPlan kPduModeVerdict     = {300,   50,  Letters::Upper, OnStop::RunOn};
 constexpr PollPlan kGsmListing         = {300,   20,  Letters::Upper, OnStop::End};
-// Type 870: the verdict on a single-byte and on a raw UCS-2 body; the listing and each read,
-// which share one poll counter.
+// Type 870: the prompt, the verdict on a single-byte and on a raw UCS-2 body; the listing and
+// each read, which share one poll counter.
+constexpr PollPlan kType870Prompt      = {200,   15,  Letters::Upper, OnStop::RunOn};
 constexpr PollPlan kType870TextVerdict = {300,   40,  Letters::Upper, OnStop::RunOn};
 constexpr PollPlan kType870Ucs2Verdict = {300,   40,  Letters::Kept,  OnStop::RunOn};
 constexpr PollPlan kType870Listing     = {500,   20,  Letters::Kept,  OnStop::End};
@@ -70,8 +71,6 @@ constexpr uint32_t kServiceCentreAnswerMs = 1000;
 // After the ESC that cancels an abandoned message entry, so the line carries it before the
 // purge of the next command.
 constexpr uint32_t kEscapeSettleMs = 200;
-// Type 870's echo and prompt after "AT+CMGS", thrown away unread.
-constexpr uint32_t kType870PromptMs = 200;
 }  // namespace pauses
 
 }  // namespace tidewire

@@ -28,21 +28,18 @@ bool IsUnsolicitedLine(const char* line, size_t length) {
     return false;
 }
 
-size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant) {
-    const size_t remnantLength = std::strlen(remnant);
-    const char* data = reply.Data();
-    const size_t length = reply.Length();
-    for (size_t tail = remnantLength; tail >= 2; --tail) {
-        const char* suffix = remnant + remnantLength - tail;
-        if (length >= tail) {
-            if (std::memcmp(data, suffix, tail) == 0) {
-                return tail;
-            }
-        } else if (length > 0 && std::memcmp(data, suffix, length) == 0) {
-            return ReplyBuffer::npos;
-        }
+Verdict ResultOfLine(const char* line, size_t length) {
+    if (length == 2 && std::memcmp(line, "OK", 2) == 0) {
+        return Verdict::Accepted;
     }
-    return 0;
+    const auto startsWith = [&](const char* token) {
+        const size_t n = std::strlen(token);
+        return length >= n && std::memcmp(line, token, n) == 0;
+    };
+    if (startsWith("ERROR") || startsWith("+CMS ERROR") || startsWith("+CME ERROR")) {
+        return Verdict::Refused;
+    }
+    return Verdict::Pending;
 }
 
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
@@ -186,19 +183,7 @@ Verdict FinalResult(const ReplyBuffer& reply) {
         }
         end = begin;
     }
-    const size_t length = end - begin;
-    const char* line = data + begin;
-    if (length == 2 && std::memcmp(line, "OK", 2) == 0) {
-        return Verdict::Accepted;
-    }
-    const auto startsWith = [&](const char* token) {
-        const size_t n = std::strlen(token);
-        return length >= n && std::memcmp(line, token, n) == 0;
-    };
-    if (startsWith("ERROR") || startsWith("+CMS ERROR") || startsWith("+CME ERROR")) {
-        return Verdict::Refused;
-    }
-    return Verdict::Pending;
+    return ResultOfLine(data + begin, end - begin);
 }
 
 bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {

@@ -16,6 +16,10 @@ namespace tidewire {
 // "RING", ...), not part of an answer.
 bool IsUnsolicitedLine(const char* line, size_t length);
 
+// What a line says as a final result code: Accepted for "OK", Refused for "ERROR", "+CMS ERROR: n"
+// or "+CME ERROR: n", Pending for any other line.
+Verdict ResultOfLine(const char* line, size_t length);
+
 // Where the module's answer proper begins. Indications before it are passed over; when what
 // follows is the echo of `written` (compared without regard to letter case, a trailing Ctrl-Z
 // of the echo optional), the position just past that echo; ReplyBuffer::npos while the reply is
@@ -23,12 +27,6 @@ bool IsUnsolicitedLine(const char* line, size_t length);
 // or the module changed it).
 size_t AnswerStart(const ReplyBuffer& reply, const char* written, size_t writtenLength,
                    size_t from = 0);
-
-// A purge made while the module was still echoing a command may leave the end of that echo
-// (and its prompt) at the start of the next reply. When the reply begins with a tail of
-// `remnant` of at least two bytes, the position after it; ReplyBuffer::npos while the reply is
-// still only the beginning of such a tail; otherwise 0.
-size_t PassOverRemnant(const ReplyBuffer& reply, const char* remnant);
 
 // Position of the first `token` at or after `from` that begins a line, or ReplyBuffer::npos. A
 // line begins at position 0 and after a CR or LF.

@@ -50,6 +50,11 @@ void FormatTraceTime(char* buffer, size_t capacity) noexcept;
 // the number of units, or 0 when they do not all fit into outCapacity units.
 size_t HostToUtf16(const char* bytes, size_t byteCount, char16_t* out, size_t outCapacity);
 
+// True when the host text (byteCount bytes) is whole characters of the code page: no byte that
+// belongs to none, no character cut off at the end. The conversion above would turn such bytes
+// into U+FFFD; this says whether it had to.
+bool HostTextIsValid(const char* bytes, size_t byteCount);
+
 // UTF-16 units to host text. Converts whole characters while they fit into outCapacity - 1
 // bytes, so a text that is too long is cut at a character boundary, never inside a multi-byte
 // character. A character the code page lacks becomes '?'. A U+0000 ends the text. Always

@@ -1,6 +1,6 @@
-// Type-870 modules: sending after AT+ZMSGL without waiting for a prompt (ASCII text, or raw
-// UCS-2 bytes), and receiving by listing the store, reading each message with AT+CMGR and
-// deleting it once its record is queued.
+// Type-870 modules: sending after AT+ZMSGL and the prompt of AT+CMGS (ASCII text, or raw UCS-2
+// bytes), and receiving by listing the store, reading each message with AT+CMGR and deleting it
+// once its record is queued.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,11 +18,10 @@ class Send870Test : public FamilyTest {
   protected:
     Send870Test() { OpenPort(kModule870); }
 
-    // A module that takes the encoding, answers the number with ERROR (which must be thrown
-    // away unread) and the body with the given polls.
+    // A module that takes the encoding, asks for the body and answers it with the given polls.
     void ScriptSend(const Strings& verdict) {
         modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n"});
-        modem_->OnWrite("AT+CMGS=", Strings{"AT+CMGS\r\r\nERROR\r\n"});
+        modem_->OnWrite("AT+CMGS=", Strings{"\r\n> "});
         modem_->OnWrite("\x1A", verdict);
     }
 
@@ -36,26 +35,26 @@ class Send870Test : public FamilyTest {
         return Send(TextKind::MultiByte, text, number.digits);
     }
 
-    // The body follows the number after one fixed wait and a purge, without a read between.
-    void ExpectBodyWithoutPrompt(const std::string& body) {
+    // The body follows the number once the prompt has been read, after a purge.
+    void ExpectBodyAfterPrompt(const std::string& body) {
         const Strings events = modem_->Events();
         const std::string command = "write:AT+CMGS=\"13912345678\"\r";
         size_t at = 0;
         while (at < events.size() && events[at] != command) {
             ++at;
         }
-        ASSERT_LT(at + 3, events.size());
-        EXPECT_EQ(Strings(events.begin() + at + 1, events.begin() + at + 4),
-                  (Strings{"purge-in", "purge-out", "write:" + body}));
+        ASSERT_LT(at + 4, events.size());
+        EXPECT_EQ(Strings(events.begin() + at + 1, events.begin() + at + 5),
+                  (Strings{"read:\r\n> ", "purge-in", "purge-out", "write:" + body}));
     }
 };
 
-TEST_F(Send870Test, SingleByteGoesAfterItsEncodingCommandWithoutAwaitingThePrompt) {
+TEST_F(Send870Test, SingleByteGoesAfterItsEncodingCommandAndThePrompt) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
     EXPECT_TRUE(SendSingleByte("Hello"));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r", "Hello\x1A"}));
-    ExpectBodyWithoutPrompt("Hello\x1A");
+    ExpectBodyAfterPrompt("Hello\x1A");
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
@@ -68,7 +67,7 @@ TEST_F(Send870Test, SingleByteVerdicts) {
     const Case cases[] = {
         {{"\r\n+CMGS: 5\r\n", "", "\r\nOK\r\n"}, true, 3},
         {{"\r\n+cmgs: 5\r\n\r\nok\r\n"}, true, 1},
-        {{"\r\nOK\r\n"}, false, 1},
+        {{"\r\nOK\r\n"}, false, 42},  // without "+CMGS:" nothing is decided
         {{"\r\nERROR\r\n"}, false, 1},
         {{}, false, 42},
     };
@@ -124,12 +123,46 @@ TEST_F(Send870Test, SingleByteLimitsAndRefusedEncoding) {
     EXPECT_EQ(modem_->Writes(), Strings{"AT+ZMSGL=1,2\r"});
 }
 
+// A module that refuses "AT+CMGS", or never asks for the text, is not taking a message: a body
+// written now would run as commands, a CR in it ending each one.
+TEST_F(Send870Test, NoPromptNoBody) {
+    for (const Strings& answer : {Strings{"AT+CMGS=\"13912345678\"\r\r\nERROR\r\n"}, Strings{}}) {
+        ReplaceModem();
+        OpenPort(kModule870);
+        modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n"});
+        modem_->OnWrite("AT+CMGS=", answer);
+        EXPECT_FALSE(SendSingleByte("gone\rAT+CMGD=1"));
+        EXPECT_EQ(modem_->Writes(), (Strings{"AT+ZMSGL=1,2\r", "AT+CMGS=\"13912345678\"\r"}));
+    }
+}
+
+// On a slow line the end of an earlier answer arrives after the purge that goes before the next
+// command. Once the module has echoed a command, an answer counts only behind its own command's
+// echo; and a bare "OK" to the message decides nothing until its "+CMGS:" comes.
+TEST_F(Send870Test, OnASlowLineEachAnswerCountsForItsOwnCommandOnly) {
+    modem_->OnWrite("AT+CMGL=", Strings{"AT+CMGL=\"ALL\"\r\r\nOK\r\n"});
+    EXPECT_TRUE(Receive());
+    // A late "OK" ahead of the encoding command's own refusal.
+    modem_->OnWriteOnce("AT+ZMSGL=", Strings{"\r\nOK\r\n", "AT+ZMSGL=1,2\r\r\nERROR\r\n"});
+    EXPECT_FALSE(SendSingleByte("Hello"));
+    EXPECT_EQ(LastError(), "以英文发送时，AT+ZMSGL=1, 2设置失败");
+    EXPECT_TRUE(WritesStartingWith("AT+CMGS").empty());
+
+    // A late "OK" ahead of the acceptance, and the encoding command's own late "OK" ahead of the
+    // message's confirmation.
+    modem_->OnWrite("AT+ZMSGL=", Strings{"\r\nOK\r\n", "AT+ZMSGL=1,2\r\r\nOK\r\n"});
+    modem_->OnWrite("AT+CMGS=", Strings{"AT+CMGS=\"13912345678\"\r\r\n> "});
+    modem_->OnWrite("\x1A", Strings{"Hello\x1A\r\nOK\r\n", "", "\r\n+CMGS: 5\r\n\r\nOK\r\n"});
+    EXPECT_TRUE(SendSingleByte("Hello"));
+    EXPECT_EQ(PollsAfter("Hello\x1A"), 3u);
+}
+
 TEST_F(Send870Test, MultiByteBodyIsRawUcs2EndingInTheUcs2CtrlZ) {
     ScriptSend({"\r\n+CMGS: 5\r\n\r\nOK\r\n"});
     EXPECT_TRUE(SendMultiByte(kChineseZhong));
     EXPECT_EQ(modem_->Writes(),
               (Strings{"AT+ZMSGL=6,4\r", "AT+CMGS=\"13912345678\"\r", kZhongBody}));
-    ExpectBodyWithoutPrompt(kZhongBody);
+    ExpectBodyAfterPrompt(kZhongBody);
     EXPECT_EQ(Sleeps(), (Intervals{200, 200, 300}));
 }
 
@@ -201,14 +234,15 @@ class Receive870Test : public FamilyTest {
   protected:
     Receive870Test() { OpenPort(kModule870); }
 
-    // A store listed with the given polls; each delete is answered OK and notes how many
-    // records were queued when it came.
-    void ScriptStore(const Strings& listing) {
+    // A store listed with the given polls; each delete is answered with deleteAnswer and notes
+    // how many records were queued when it came.
+    void ScriptStore(const Strings& listing, const Strings& deleteAnswer = {"\r\nOK\r\n"}) {
         modem_->OnWrite("AT+CMGL=\"ALL\"\r", listing);
-        modem_->OnWrite("AT+CMGD=", [this](const std::string&, ScriptedSerialDevice& line) {
-            queuedAtDelete_.push_back(ReceivedCount());
-            line.Arrive({"\r\nOK\r\n"});
-        });
+        modem_->OnWrite("AT+CMGD=",
+                        [this, deleteAnswer](const std::string&, ScriptedSerialDevice& line) {
+                            queuedAtDelete_.push_back(ReceivedCount());
+                            line.Arrive(deleteAnswer);
+                        });
     }
 
     void ScriptRead(int index, const Strings& reply) {
@@ -273,6 +307,29 @@ TEST_F(Receive870Test, UnsolicitedLineBeforeTheReadReplyDoesNotShiftItsFields) {
     EXPECT_STREQ(records[0].text, "hello");
 }
 
+// A delete answered only after its wait leaves its "OK" on the line, and the next read is
+// written straight behind it. That "OK" is no answer to the read: each message reaches the host
+// once, from its own read, and each delete follows its own message's record.
+TEST_F(Receive870Test, ADeleteAnsweredLateIsNotTakenForTheNextRead) {
+    Strings lateOk = Silence(12);
+    lateOk.push_back("\r\nOK\r\n");
+    ScriptStore(
+        {Listing(ListingEntry(1, "one") + ListingEntry(2, "two") + ListingEntry(3, "three"))},
+        lateOk);
+    ScriptRead(1, {ReadReply("one")});
+    ScriptRead(2, {ReadReply("two")});
+    ScriptRead(3, {ReadReply("three")});
+    EXPECT_TRUE(Receive());
+    const std::vector<ReceivedMessage> records = TakeReceived();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_STREQ(records[0].text, "one");
+    EXPECT_STREQ(records[1].text, "two");
+    EXPECT_STREQ(records[2].text, "three");
+    EXPECT_EQ(ReadsAndDeletes(), (Strings{"AT+CMGR=1\r", "AT+CMGD=1\r", "AT+CMGR=2\r",
+                                          "AT+CMGD=2\r", "AT+CMGR=3\r", "AT+CMGD=3\r"}));
+    EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 2, 3}));
+}
+
 TEST_F(Receive870Test, EmptyStoreReadsNothing) {
     ScriptStore({Listing("")});
     EXPECT_TRUE(Receive());
@@ -320,7 +377,7 @@ TEST_F(Receive870Test, BodiesSayingOkOrErrorDoNotEndTheAnswers) {
 TEST_F(Receive870Test, ReadReplyThatCannotBeCutGetsNoRecordAndStays) {
     ScriptStore({Listing(ListingEntry(1, "a") + ListingEntry(2, "b") + ListingEntry(3, "c") +
                          ListingEntry(4, "d"))});
-    ScriptRead(1, {"\r\nOK\r\n"});  // no comma
+    ScriptRead(1, {"\r\n+CMGR: \"REC READ\"\r\n\r\nOK\r\n"});  // no comma
     ScriptRead(2, {"+CMGR: \"REC READ\",\"139\",\"2010/05/12 10:23:45\",0,0\nb\n\nOK\n"});
     ScriptRead(3, {ReadReply("")});  // an empty body
     ScriptRead(4, {ReadReply("d")});

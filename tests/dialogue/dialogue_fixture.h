@@ -211,11 +211,13 @@ class ChannelTest : public ScriptedLineTest {
 class FamilyTest : public ChannelTest, private Inbox, private ErrorLog {
   protected:
     explicit FamilyTest(Edition edition = Edition::Current)
-        : session_{channel_, *this, *this, edition, {}} {}
+        : session_{channel_, *this, *this, edition, {}, {}} {}
 
-    // The port as start-up leaves it, for the procedures of `family`.
+    // The port as start-up leaves it, for the procedures of `family`, which know nothing yet
+    // of the module.
     void OpenPort(int32_t family) {
         OpenChannel();
+        session_.memory = ModuleMemory{};
         family_ = FamilyWithCode(family, session_.edition);
         ASSERT_NE(family_, nullptr) << family;
     }

@@ -1,10 +1,12 @@
 // Sending on the CDMA families 860 and 865: the whole message as hex on one command line, and
-// the acknowledgement words of each family, however the module's answer is split.
+// the acknowledgement words of each family, however the module's answer is split. Last, what
+// every family does with a text that does not convert from the host's code page.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "dialogue/dialogue_fixture.h"
+#include "support/TestData.h"
 
 namespace tidewire {
 namespace dialogue {
@@ -113,6 +115,30 @@ TEST_F(CdmaSendTest, MultiByteTextOfMoreThan70CharactersIsRefused) {
     EXPECT_FALSE(SendOn(kModule860, std::string(71, 'a'), TextKind::MultiByte, {"$SMSMOACK"}));
     EXPECT_EQ(LastError(), "中文短信长度不能大于70");
     EXPECT_TRUE(modem_->Writes().empty());
+}
+
+// Bytes that form no character of the host's code page (invalid UTF-8; a GBK lead byte without
+// its trail) would go out raw, or as an empty message, and be reported sent. They fail the
+// message on every family before anything is written.
+TEST_F(FamilyTest, TextThatDoesNotConvertFailsOnEveryFamily) {
+    const std::pair<const char*, const char*> cases[] = {{testdata::kUtf8Locale, "\xFF\xFE\x80"},
+                                                         {testdata::kGbkLocale, "\x81"}};
+    for (const auto& [locale, text] : cases) {
+        testdata::ScopedCtypeLocale host(locale);
+        if (!host.Active()) {
+            GTEST_SKIP() << "locale " << locale << " is not installed";
+        }
+        for (const int32_t family : {kModuleGsm, kModule870, kModule865, kModule860}) {
+            SCOPED_TRACE(std::string(locale) + " on " + std::to_string(family));
+            ReplaceModem();
+            OpenPort(family);
+            ScriptGsmModule(*modem_);
+            NumberBuffer number("13912345678");
+            EXPECT_FALSE(Send(KindOfText(text), text, number.digits));
+            EXPECT_EQ(LastError(), "中文短信长度不能大于70");
+            EXPECT_TRUE(modem_->Writes().empty());
+        }
+    }
 }
 
 }  // namespace

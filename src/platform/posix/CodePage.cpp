@@ -227,6 +227,33 @@ size_t HostToUtf16(const char* bytes, size_t byteCount, char16_t* out, size_t ou
     return static_cast<size_t>(outPointer - outStart) / sizeof(char16_t);
 }
 
+bool HostTextIsValid(const char* bytes, size_t byteCount) {
+    if (byteCount == 0) {
+        return true;
+    }
+    const iconv_t descriptor = bytes == nullptr ? kNoDescriptor : DescriptorFor(kHostToUtf16);
+    if (descriptor == kNoDescriptor) {
+        return false;
+    }
+    char* inPointer = IconvInput(bytes);
+    size_t inLeft = byteCount;
+    // The units themselves are not wanted: the conversion runs through a small buffer, again
+    // and again, until the input is used up or refused.
+    char scratch[256];
+    while (inLeft > 0) {
+        char* outPointer = scratch;
+        size_t outLeft = sizeof scratch;
+        if (iconv(descriptor, &inPointer, &inLeft, &outPointer, &outLeft) !=
+            static_cast<size_t>(-1)) {
+            break;
+        }
+        if (errno != E2BIG) {
+            return false;  // EILSEQ: no character of the codeset; EINVAL: one cut off at the end
+        }
+    }
+    return true;
+}
+
 size_t Utf16ToHost(const char16_t* units, size_t count, char* out, size_t outCapacity) {
     if (out == nullptr || outCapacity == 0) {
         return 0;

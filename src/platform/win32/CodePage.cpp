@@ -82,6 +82,19 @@ size_t HostToUtf16(const char* bytes, size_t byteCount, char16_t* out, size_t ou
     return units > 0 ? static_cast<size_t>(units) : 0;
 }
 
+bool HostTextIsValid(const char* bytes, size_t byteCount) {
+    if (byteCount == 0) {
+        return true;
+    }
+    if (bytes == nullptr || byteCount > static_cast<size_t>(INT_MAX)) {
+        return false;
+    }
+    // With MB_ERR_INVALID_CHARS the system refuses, instead of replacing, a byte of no character
+    // and a lead byte without its trail; asked only for the size, it writes nothing.
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(byteCount),
+                               nullptr, 0) > 0;
+}
+
 size_t Utf16ToHost(const char16_t* units, size_t count, char* out, size_t outCapacity) {
     return Utf16ToCodePage(CP_ACP, units, count, out, outCapacity);
 }
