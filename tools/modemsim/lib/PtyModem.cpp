@@ -138,6 +138,7 @@ void PtyModem::Restore() {
     if (!running_ || !hungUp_) {
         return;
     }
+    engine_.PowerOn();
     OpenPty();
     StartThread();
     hungUp_ = false;
