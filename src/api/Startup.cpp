@@ -1,5 +1,6 @@
 // Bringing the service from idle to running on the host's thread, and stopping it again.
 #include <cstring>
+#include <string>
 #include <system_error>
 
 #include "api/SmsService.h"
@@ -34,7 +35,28 @@ void SmsService::ReleaseFinishedWorker() {
     }
 }
 
-bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
+bool SmsService::OpenLine() {
+    try {
+        if (line_.byNumber) {
+            channel_.Port().Open(line_.portNumber, line_.settings);
+        } else {
+            channel_.Port().OpenPath(line_.path.c_str(), line_.settings);
+        }
+        channel_.Port().SetImmediateReadTimeouts();
+        channel_.Port().GetConfig();
+        return true;
+    } catch (const CSerialException& failure) {
+        char systemText[512];
+        failure.GetErrorText(systemText, sizeof systemText);
+        lastError_.Set(ErrorText::PortOpenFailed, systemText);
+        // A port that opened but could not be configured is closed again, so it is not left
+        // held exclusively until the next attempt.
+        channel_.Port().Close();
+        return false;
+    }
+}
+
+bool SmsService::ModuleDialogue(FunctionRef<bool()> step, ErrorText failure) {
     bool passed = false;
     try {
         passed = step();
@@ -44,11 +66,27 @@ bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
     }
     if (!passed) {
         lastError_.Set(failure);
-        running_.store(false);
-        channel_.Port().Close();
-        started_.store(false);
     }
     return passed;
+}
+
+const ModuleFamily* SmsService::GreetModule() {
+    if (!ModuleDialogue([&] { return ProbeModule(channel_); }, ErrorText::NoDeviceOrBaud)) {
+        return nullptr;
+    }
+    const ModuleFamily* identified = nullptr;
+    const auto identify = [&] {
+        identified = IdentifyFamily(channel_, edition_);
+        return identified != nullptr;
+    };
+    if (!ModuleDialogue(identify, ErrorText::UnknownModule)) {
+        return nullptr;
+    }
+    if (identified->Sim() == SimCheck::Asked &&
+        !ModuleDialogue([&] { return CheckSim(channel_); }, ErrorText::NoDeviceOrSim)) {
+        return nullptr;
+    }
+    return identified;
 }
 
 int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
@@ -68,6 +106,8 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         lastError_.Set(ErrorText::ServiceCentreMalformed);
         return 0;
     }
+    // Copied before the service is claimed: a copy that cannot be made leaves it unclaimed.
+    std::string path(devicePath != nullptr ? devicePath : "");
     bool expected = false;
     if (!started_.compare_exchange_strong(expected, true)) {
         lastError_.Set(ErrorText::AlreadyStarted);
@@ -83,21 +123,11 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     running_.store(true);
     lastError_.Clear();
 
-    try {
-        if (devicePath != nullptr) {
-            channel_.Port().OpenPath(devicePath, settings);
-        } else {
-            channel_.Port().Open(portNumber, settings);
-        }
-        channel_.Port().SetImmediateReadTimeouts();
-        channel_.Port().GetConfig();
-    } catch (const CSerialException& failure) {
-        char systemText[512];
-        failure.GetErrorText(systemText, sizeof systemText);
-        lastError_.Set(ErrorText::PortOpenFailed, systemText);
-        // A port that opened but could not be configured is closed again, so it is not left
-        // held exclusively until the next start-up.
-        channel_.Port().Close();
+    line_.byNumber = devicePath == nullptr;
+    line_.portNumber = portNumber;
+    line_.path.swap(path);
+    line_.settings = settings;
+    if (!OpenLine()) {
         started_.store(false);
         running_.store(false);
         return 0;
@@ -108,35 +138,25 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
 
     queues_.Reset();
 
-    if (!StartupDialogue([&] { return ProbeModule(channel_); }, ErrorText::NoDeviceOrBaud)) {
-        return 0;
+    family_ = GreetModule();
+    if (family_ != nullptr) {
+        try {
+            std::lock_guard<std::mutex> hold(threadLock_);
+            workerThread_ = std::thread(&SmsService::WorkerMain, this);
+        } catch (const std::system_error&) {
+            lastError_.Set(ErrorText::WorkerNotStarted);
+            running_.store(false);
+            started_.store(false);
+            channel_.Port().Close();
+            return 0;
+        }
+        queues_.SetAccepting(true);
+        return 1;
     }
-    const ModuleFamily* identified = nullptr;
-    const auto identify = [&] {
-        identified = IdentifyFamily(channel_, edition_);
-        return identified != nullptr;
-    };
-    if (!StartupDialogue(identify, ErrorText::UnknownModule)) {
-        return 0;
-    }
-    family_ = identified;
-    if (family_->Sim() == SimCheck::Asked &&
-        !StartupDialogue([&] { return CheckSim(channel_); }, ErrorText::NoDeviceOrSim)) {
-        return 0;
-    }
-
-    try {
-        std::lock_guard<std::mutex> hold(threadLock_);
-        workerThread_ = std::thread(&SmsService::WorkerMain, this);
-    } catch (const std::system_error&) {
-        lastError_.Set(ErrorText::WorkerNotStarted);
-        running_.store(false);
-        started_.store(false);
-        channel_.Port().Close();
-        return 0;
-    }
-    queues_.SetAccepting(true);
-    return 1;
+    running_.store(false);
+    channel_.Port().Close();
+    started_.store(false);
+    return 0;
 }
 
 int32_t SmsService::StopService() {

@@ -72,6 +72,11 @@ constexpr uint32_t kServiceCentreAnswerMs = 1000;
 constexpr uint32_t kEscapeSettleMs = 200;
 // Type 870's echo and prompt after "AT+CMGS", thrown away unread.
 constexpr uint32_t kType870PromptMs = 200;
+// While a module is away (its port failed, a USB modem pulled out): the wait between two
+// attempts to reopen its port, in steps that each look at the running flag first, so that a
+// stop ends the wait within one step. Three steps: an attempt every three seconds or so.
+constexpr uint32_t kReconnectStepMs = 1000;
+constexpr int kReconnectSteps = 3;
 }  // namespace pauses
 
 }  // namespace tidewire
