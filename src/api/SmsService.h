@@ -82,10 +82,11 @@ class SmsService {
     // system's reason left and the port closed, when the system refuses.
     bool OpenLine();
     // Runs one dialogue with the module; false, with its text left, when it failed or the port
-    // failed in the middle of it.
+    // failed in the middle of it. Also false, with no text and nothing written, when a stop
+    // came before it.
     bool ModuleDialogue(FunctionRef<bool()> step, ErrorText failure);
     // The dialogues that tell a module is there and which it is: the probe, the family, the SIM
-    // where the family has one. The family, or null when a dialogue failed.
+    // where the family has one. The family, or null when a dialogue failed or a stop came.
     const ModuleFamily* GreetModule();
     void ReleaseFinishedWorker();
     bool StopRequested() const { return !running_.load(); }
@@ -124,6 +125,9 @@ class SmsService {
     ModuleSession session_{channel_, queues_, lastError_, edition_, {}};
     // Written by a start-up before its worker exists, read by that worker.
     Line line_;
+    // Held by a start-up from the moment it claims the service until it returns; a stop of
+    // the current edition waits for it, so both calls agree on whether the service runs.
+    std::mutex startupLock_;
     // Guards the worker's thread object between a start-up and a stop on different host threads.
     std::mutex threadLock_;
     std::thread workerThread_;

@@ -57,6 +57,9 @@ bool SmsService::OpenLine() {
 }
 
 bool SmsService::ModuleDialogue(FunctionRef<bool()> step, ErrorText failure) {
+    if (StopRequested()) {
+        return false;
+    }
     bool passed = false;
     try {
         passed = step();
@@ -113,6 +116,7 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         lastError_.Set(ErrorText::AlreadyStarted);
         return 0;
     }
+    std::lock_guard<std::mutex> starting(startupLock_);
     // Messages are refused until this start-up has emptied the queues and started its worker;
     // they are refused before `running` is set, so no message slips in between.
     queues_.SetAccepting(false);
@@ -138,8 +142,11 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
 
     queues_.Reset();
 
+    // A stop during the start-up is seen before each dialogue and before the worker is made:
+    // the start-up then fails, so that it never answers 1 for a service the host has stopped,
+    // and no worker is made to talk to a module nobody wants served.
     family_ = GreetModule();
-    if (family_ != nullptr) {
+    if (family_ != nullptr && !StopRequested()) {
         try {
             std::lock_guard<std::mutex> hold(threadLock_);
             workerThread_ = std::thread(&SmsService::WorkerMain, this);
@@ -152,6 +159,9 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         }
         queues_.SetAccepting(true);
         return 1;
+    }
+    if (StopRequested()) {
+        lastError_.Set(ErrorText::NotStarted);
     }
     running_.store(false);
     channel_.Port().Close();
@@ -167,9 +177,14 @@ int32_t SmsService::StopService() {
         return 1;
     }
     running_.store(false);
+    // A start-up in progress sees the cleared flag before its next dialogue and fails; the stop
+    // waits for it to return. One that set the flag after the line above has made its worker by
+    // now (or failed), and is stopped here like any running service.
+    std::lock_guard<std::mutex> starting(startupLock_);
+    running_.store(false);
     // The thread lock is held until the worker has ended, so a stop from a second host thread
     // waits for the same worker instead of finding no thread and returning while it still runs.
-    // The worker never takes this lock.
+    // The worker never takes either lock.
     std::lock_guard<std::mutex> hold(threadLock_);
     std::thread worker = std::move(workerThread_);
     if (worker.joinable()) {

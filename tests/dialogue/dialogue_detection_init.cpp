@@ -305,13 +305,9 @@ TEST_F(ServiceSetUpTest, SerialFailureDuringSetUpReopensThePortAndSetsTheModuleU
 }
 
 TEST_F(ServiceSetUpTest, StopDuringSetUpEndsTheServiceWithoutText) {
+    // The module takes the first set-up command while the host's stop begins.
     std::atomic<bool> settingUp{false};
-    modem_->OnWriteOnce("AT+CNMI=", [&](const std::string&, ScriptedSerialDevice& line) {
-        // The module takes the first set-up command while the host's stop begins.
-        settingUp = true;
-        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
-        line.Arrive({"\r\nOK\r\n"});
-    });
+    AnswerOnceStopped("AT+CNMI=", "\r\nOK\r\n", settingUp);
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(), 1);
     ASSERT_TRUE(Eventually([&] { return settingUp.load(); }));

@@ -278,13 +278,9 @@ TEST_F(WorkerTest, AVanishedModuleIsLookedForEveryFewSecondsUntilAStopEndsTheWai
 }
 
 TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
+    // The module takes the message while the host's stop begins.
     std::atomic<bool> sending{false};
-    modem_->OnWriteOnce("\x1A", [&](const std::string&, ScriptedSerialDevice& line) {
-        // The module takes the message while the host's stop begins.
-        sending = true;
-        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
-        line.Arrive({"\r\n+CMGS: 3\r\n\r\nOK\r\n"});
-    });
+    AnswerOnceStopped("\x1A", "\r\n+CMGS: 3\r\n\r\nOK\r\n", sending);
     StartHeld();
     ASSERT_EQ(service_.SendMessage("last words", "8613912345678"), 0);
     Release();
