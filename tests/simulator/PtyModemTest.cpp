@@ -160,6 +160,8 @@ TEST_F(PtyModemTest, HangUpRemovesTheDeviceAndRestoreRelinksANewOne) {
     pty.HangUp();
     EXPECT_TRUE(pty.HungUp());
     EXPECT_EQ(pty.DevicePath(), "");
+    struct stat info {};
+    EXPECT_EQ(lstat(link.c_str(), &info), -1) << "the link goes with the device";
     // The host's open port fails, and so does opening the path again.
     char byte = 0;
     EXPECT_LE(read(before.Fd(), &byte, 1), 0);
