@@ -46,10 +46,15 @@ int32_t MessageQueues::Accept(OutgoingMessage message) {
     if (!accepting_) {
         return -1;
     }
+    // All the room the message needs is made before it is given an id: an allocation that
+    // fails leaves nothing queued and no id used, so a host told -1 that sends it again does not
+    // have it sent twice.
+    outgoing_.reserve(outgoing_.size() + 1);
+    results_.Reserve(nextId_);
+    reports_.reserve(reports_.size() + outgoing_.size() + 1);
     message.id = nextId_++;
     outgoing_.push_back(message);
     results_.Add(message.id);
-    reports_.reserve(reports_.size() + outgoing_.size());
     return message.id;
 }
 

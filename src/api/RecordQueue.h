@@ -85,6 +85,15 @@ class ResultTable {
   public:
     static constexpr int8_t kPending = -1;
 
+    // Makes room for the slot of id without making it, growing by doubling, so that the Add of
+    // that id cannot allocate.
+    void Reserve(int32_t id) {
+        if (id < 0 || static_cast<size_t>(id) < results_.capacity()) {
+            return;
+        }
+        const size_t needed = static_cast<size_t>(id) + 1;
+        results_.reserve(needed > 2 * results_.capacity() ? needed : 2 * results_.capacity());
+    }
     // Makes the slot of id (every id up to it), pending until the worker records it.
     void Add(int32_t id) {
         if (id >= 0 && static_cast<size_t>(id) >= results_.size()) {

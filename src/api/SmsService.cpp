@@ -52,7 +52,9 @@ int32_t SmsService::SendMessage(const char* text, const char* number) {
             return -1;
         }
     }
-    if (!FitsQuotedArgument(number, numberLength)) {
+    // Both editions: a byte that would let the rest of the number run as a modem command is an
+    // unsafe input whatever the host was written against.
+    if (!FitsNumberArgument(number, numberLength)) {
         lastError_.Set(ErrorText::NumberIllegal);
         return -1;
     }

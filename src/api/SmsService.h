@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "api/LastError.h"
@@ -74,20 +75,46 @@ class SmsService {
     MessageQueues& Queues() { return queues_; }
 
   private:
+    // Where and how start-up opened the port: the worker reopens the same device with the same
+    // settings when the module comes back after its port failed.
+    struct Line {
+        bool byNumber = true;
+        int32_t portNumber = 0;
+        std::string path;
+        LineSettings settings;
+    };
+
     int32_t StartOn(const char* devicePath, int32_t portNumber, const LineSettings& settings,
                     const char* serviceCentreArgument);
-    // Runs one dialogue of the start-up; a failure (or a port failure in the middle of it)
-    // leaves its text and the service idle with its port closed.
-    bool StartupDialogue(FunctionRef<bool()> step, ErrorText failure);
+    // Opens the port on line_ as start-up configures it. False, with "串口打开错误" and the
+    // system's reason left and the port closed, when the system refuses.
+    bool OpenLine();
+    // Runs one dialogue with the module; false, with its text left, when it failed or the port
+    // failed in the middle of it. Also false, with no text and nothing written, when a stop
+    // came before it.
+    bool ModuleDialogue(FunctionRef<bool()> step, ErrorText failure);
+    // The dialogues that tell a module is there and which it is: the probe, the family, the SIM
+    // where the family has one. The family, or null when a dialogue failed or a stop came.
+    const ModuleFamily* GreetModule();
     void ReleaseFinishedWorker();
     bool StopRequested() const { return !running_.load(); }
 
     // --- The worker (Worker.cpp) ---------------------------------------------------------------
+    // How the family's set-up ended for the worker; each but Ready and Stopped left its text.
+    enum class SetUpEnd { Ready, Stopped, Refused, PortFailed };
+
     void WorkerMain();
-    // The family's set-up; false when the worker must end, the end path then already run.
-    bool SetUpModule();
+    SetUpEnd SetUpModule();
+    // Rest, send, poll the store, until a stop (or a receive that noticed one).
+    void RunCycles();
     // Sends the oldest queued message, if any, and records its outcome.
     void SendStep();
+    // After a port failure: closes the port and, until the module is back (the same device,
+    // the same family, its SIM, its set-up done), reopens it every few seconds. False when a
+    // stop ended the wait.
+    bool Reconnect();
+    // One attempt of Reconnect; true once the module is back and set up.
+    bool ReopenModule();
     // The worker's way out: messages refused, flags cleared, port closed.
     void EndPath();
 
@@ -105,6 +132,11 @@ class SmsService {
     // start-up before it starts the worker that reads them.
     const ModuleFamily* family_ = nullptr;
     ModuleSession session_{channel_, queues_, lastError_, edition_, {}, {}};
+    // Written by a start-up before its worker exists, read by that worker.
+    Line line_;
+    // Held by a start-up from the moment it claims the service until it returns; a stop of
+    // the current edition waits for it, so both calls agree on whether the service runs.
+    std::mutex startupLock_;
     // Guards the worker's thread object between a start-up and a stop on different host threads.
     std::mutex threadLock_;
     std::thread workerThread_;

@@ -1,5 +1,6 @@
 // Bringing the service from idle to running on the host's thread, and stopping it again.
 #include <cstring>
+#include <string>
 #include <system_error>
 
 #include "api/SmsService.h"
@@ -34,7 +35,31 @@ void SmsService::ReleaseFinishedWorker() {
     }
 }
 
-bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
+bool SmsService::OpenLine() {
+    try {
+        if (line_.byNumber) {
+            channel_.Port().Open(line_.portNumber, line_.settings);
+        } else {
+            channel_.Port().OpenPath(line_.path.c_str(), line_.settings);
+        }
+        channel_.Port().SetImmediateReadTimeouts();
+        channel_.Port().GetConfig();
+        return true;
+    } catch (const CSerialException& failure) {
+        char systemText[512];
+        failure.GetErrorText(systemText, sizeof systemText);
+        lastError_.Set(ErrorText::PortOpenFailed, systemText);
+        // A port that opened but could not be configured is closed again, so it is not left
+        // held exclusively until the next attempt.
+        channel_.Port().Close();
+        return false;
+    }
+}
+
+bool SmsService::ModuleDialogue(FunctionRef<bool()> step, ErrorText failure) {
+    if (StopRequested()) {
+        return false;
+    }
     bool passed = false;
     try {
         passed = step();
@@ -44,11 +69,29 @@ bool SmsService::StartupDialogue(FunctionRef<bool()> step, ErrorText failure) {
     }
     if (!passed) {
         lastError_.Set(failure);
-        running_.store(false);
-        channel_.Port().Close();
-        started_.store(false);
     }
     return passed;
+}
+
+const ModuleFamily* SmsService::GreetModule() {
+    if (!ModuleDialogue([&] { return ProbeModule(channel_); }, ErrorText::NoDeviceOrBaud)) {
+        return nullptr;
+    }
+    const ModuleFamily* identified = nullptr;
+    const auto identify = [&] {
+        const Identification identification = IdentifyFamily(channel_, edition_);
+        moduleInfo_.KeepModel(identification.model);
+        identified = identification.family;
+        return identified != nullptr;
+    };
+    if (!ModuleDialogue(identify, ErrorText::UnknownModule)) {
+        return nullptr;
+    }
+    if (identified->Sim() == SimCheck::Asked &&
+        !ModuleDialogue([&] { return CheckSim(channel_); }, ErrorText::NoDeviceOrSim)) {
+        return nullptr;
+    }
+    return identified;
 }
 
 int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
@@ -68,11 +111,14 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         lastError_.Set(ErrorText::ServiceCentreMalformed);
         return 0;
     }
+    // Copied before the service is claimed: a copy that cannot be made leaves it unclaimed.
+    std::string path(devicePath != nullptr ? devicePath : "");
     bool expected = false;
     if (!started_.compare_exchange_strong(expected, true)) {
         lastError_.Set(ErrorText::AlreadyStarted);
         return 0;
     }
+    std::lock_guard<std::mutex> starting(startupLock_);
     // Messages are refused until this start-up has emptied the queues and started its worker;
     // they are refused before `running` is set, so no message slips in between.
     queues_.SetAccepting(false);
@@ -85,21 +131,11 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     // What a host learns about the module belongs to this start-up from here on.
     moduleInfo_.Reset();
 
-    try {
-        if (devicePath != nullptr) {
-            channel_.Port().OpenPath(devicePath, settings);
-        } else {
-            channel_.Port().Open(portNumber, settings);
-        }
-        channel_.Port().SetImmediateReadTimeouts();
-        channel_.Port().GetConfig();
-    } catch (const CSerialException& failure) {
-        char systemText[512];
-        failure.GetErrorText(systemText, sizeof systemText);
-        lastError_.Set(ErrorText::PortOpenFailed, systemText);
-        // A port that opened but could not be configured is closed again, so it is not left
-        // held exclusively until the next start-up.
-        channel_.Port().Close();
+    line_.byNumber = devicePath == nullptr;
+    line_.portNumber = portNumber;
+    line_.path.swap(path);
+    line_.settings = settings;
+    if (!OpenLine()) {
         started_.store(false);
         running_.store(false);
         return 0;
@@ -110,37 +146,31 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
 
     queues_.Reset();
 
-    if (!StartupDialogue([&] { return ProbeModule(channel_); }, ErrorText::NoDeviceOrBaud)) {
-        return 0;
+    // A stop during the start-up is seen before each dialogue and before the worker is made:
+    // the start-up then fails, so that it never answers 1 for a service the host has stopped,
+    // and no worker is made to talk to a module nobody wants served.
+    family_ = GreetModule();
+    if (family_ != nullptr && !StopRequested()) {
+        try {
+            std::lock_guard<std::mutex> hold(threadLock_);
+            workerThread_ = std::thread(&SmsService::WorkerMain, this);
+        } catch (const std::system_error&) {
+            lastError_.Set(ErrorText::WorkerNotStarted);
+            running_.store(false);
+            started_.store(false);
+            channel_.Port().Close();
+            return 0;
+        }
+        queues_.SetAccepting(true);
+        return 1;
     }
-    const ModuleFamily* identified = nullptr;
-    const auto identify = [&] {
-        const Identification identification = IdentifyFamily(channel_, edition_);
-        moduleInfo_.KeepModel(identification.model);
-        identified = identification.family;
-        return identified != nullptr;
-    };
-    if (!StartupDialogue(identify, ErrorText::UnknownModule)) {
-        return 0;
+    if (StopRequested()) {
+        lastError_.Set(ErrorText::NotStarted);
     }
-    family_ = identified;
-    if (family_->Sim() == SimCheck::Asked &&
-        !StartupDialogue([&] { return CheckSim(channel_); }, ErrorText::NoDeviceOrSim)) {
-        return 0;
-    }
-
-    try {
-        std::lock_guard<std::mutex> hold(threadLock_);
-        workerThread_ = std::thread(&SmsService::WorkerMain, this);
-    } catch (const std::system_error&) {
-        lastError_.Set(ErrorText::WorkerNotStarted);
-        running_.store(false);
-        started_.store(false);
-        channel_.Port().Close();
-        return 0;
-    }
-    queues_.SetAccepting(true);
-    return 1;
+    running_.store(false);
+    channel_.Port().Close();
+    started_.store(false);
+    return 0;
 }
 
 int32_t SmsService::StopService() {
@@ -151,9 +181,14 @@ int32_t SmsService::StopService() {
         return 1;
     }
     running_.store(false);
+    // A start-up in progress sees the cleared flag before its next dialogue and fails; the stop
+    // waits for it to return. One that set the flag after the line above has made its worker by
+    // now (or failed), and is stopped here like any running service.
+    std::lock_guard<std::mutex> starting(startupLock_);
+    running_.store(false);
     // The thread lock is held until the worker has ended, so a stop from a second host thread
     // waits for the same worker instead of finding no thread and returning while it still runs.
-    // The worker never takes this lock.
+    // The worker never takes either lock.
     std::lock_guard<std::mutex> hold(threadLock_);
     std::thread worker = std::move(workerThread_);
     if (worker.joinable()) {

@@ -1,6 +1,7 @@
 // The worker thread: set the module up, then rest, send at most one message, and poll the
 // module's store, over and over, until the host stops the service. Every step is the
-// family's; the worker only keeps the cadence, the queues and the texts of what failed.
+// family's; the worker only keeps the cadence, the queues and the texts of what failed, and
+// brings the module back when its port fails.
 #include <cstring>
 
 #include "api/SmsService.h"
@@ -16,22 +17,61 @@ void SmsService::EndPath() {
     running_.store(false);
 }
 
-bool SmsService::SetUpModule() {
+SmsService::SetUpEnd SmsService::SetUpModule() {
     SetUpResult result = SetUpResult::Ready();
     try {
         result = family_->SetUp(session_);
     } catch (const CSerialException&) {
-        result = SetUpResult::Failed(ErrorText::InitPortFailed);
+        lastError_.Set(ErrorText::InitPortFailed);
+        return SetUpEnd::PortFailed;
     }
-    if (result.outcome == SetUpResult::Outcome::Ready) {
-        return true;
+    switch (result.outcome) {
+        case SetUpResult::Outcome::Ready:
+            return SetUpEnd::Ready;
+        case SetUpResult::Outcome::Stopped:
+            return SetUpEnd::Stopped;
+        case SetUpResult::Outcome::Failed:
+            break;
     }
-    if (result.outcome == SetUpResult::Outcome::Failed) {
-        // The text goes in first, so a host that sees the service stopped can already read why.
-        lastError_.Set(result.failure);
+    lastError_.Set(result.failure);
+    return SetUpEnd::Refused;
+}
+
+bool SmsService::ReopenModule() {
+    if (!OpenLine()) {
+        return false;
     }
-    EndPath();
-    return false;
+    const ModuleFamily* found = GreetModule();
+    if (found != family_) {
+        // Another module on the same device: its procedures are not the ones this service was
+        // started for, so it is not served; the host sees why.
+        if (found != nullptr) {
+            lastError_.Set(ErrorText::UnknownModule);
+        }
+        return false;
+    }
+    // A refusal is not final here as it is at start-up: the same set-up passed then, and a
+    // module that has just been plugged in refuses message commands until its SIM is ready.
+    return SetUpModule() == SetUpEnd::Ready;
+}
+
+bool SmsService::Reconnect() {
+    for (;;) {
+        channel_.Port().Close();
+        if (StopRequested()) {
+            return false;
+        }
+        if (ReopenModule()) {
+            return true;
+        }
+        // Each step of the wait looks at the flag, so a stop ends it within one step.
+        for (int step = 0; step < pauses::kReconnectSteps; ++step) {
+            if (StopRequested()) {
+                return false;
+            }
+            channel_.Sleep(pauses::kReconnectStepMs);
+        }
+    }
 }
 
 namespace {
@@ -63,42 +103,66 @@ void SmsService::SendStep() {
 
 void SmsService::WorkerMain() {
     PrepareCodePageForThisThread();
-    if (!SetUpModule()) {
-        return;
+    SetUpEnd setUp = SetUpModule();
+    if (setUp == SetUpEnd::PortFailed) {
+        setUp = Reconnect() ? SetUpEnd::Ready : SetUpEnd::Stopped;
     }
-    moduleInfo_.MarkSetUp(family_->Code());
-    // The legacy edition looks at the flag only at the top of its cycle and in its store poll.
+    if (setUp == SetUpEnd::Ready) {
+        moduleInfo_.MarkSetUp(family_->Code());
+        RunCycles();
+    }
+    // A refused set-up ends the service with its text, which went in first, so a host that sees
+    // the service stopped can already read why.
+    EndPath();
+}
+
+void SmsService::RunCycles() {
+    // The legacy edition looks at the flag only at the top of its cycle and in its store poll
+    // (and, as the current one, while it waits for a module that went away).
     const bool current = edition_ == Edition::Current;
     for (;;) {
         if (StopRequested()) {
-            break;
+            return;
         }
         channel_.Sleep(pauses::kWorkerRestMs);
 
         if (current && queues_.HasOutgoing() && StopRequested()) {
-            break;  // the message stays queued, untouched
+            return;  // the message stays queued, untouched
         }
+        // Whatever leaves a step, the message stays at the head of the queue, without result
+        // or report, and is sent again in a later cycle. A failing port (a module unplugged,
+        // its device gone) ends the cycle: the port is closed, and the next cycle waits until
+        // the module is back.
+        bool portFailed = false;
         try {
             SendStep();
+        } catch (const CSerialException&) {
+            lastError_.Set(ErrorText::SendException);
+            portFailed = true;
         } catch (...) {
-            // The message stays at the head of the queue, without result or report, and is
-            // sent again in the next cycle.
             lastError_.Set(ErrorText::SendException);
         }
         if (current && StopRequested()) {
-            break;
+            return;
         }
 
-        try {
-            if (!family_->Receive(session_)) {
-                break;
+        if (!portFailed) {
+            try {
+                if (!family_->Receive(session_)) {
+                    return;
+                }
+                moduleInfo_.CountReceivePoll();
+            } catch (const CSerialException&) {
+                lastError_.Set(ErrorText::ReceiveException);
+                portFailed = true;
+            } catch (...) {
+                lastError_.Set(ErrorText::ReceiveException);
             }
-            moduleInfo_.CountReceivePoll();
-        } catch (...) {
-            lastError_.Set(ErrorText::ReceiveException);
+        }
+        if (portFailed && !Reconnect()) {
+            return;
         }
     }
-    EndPath();
 }
 
 }  // namespace tidewire

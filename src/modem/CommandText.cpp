@@ -14,6 +14,10 @@ bool FitsQuotedArgument(const char* text, size_t length) {
     return true;
 }
 
+bool FitsNumberArgument(const char* text, size_t length) {
+    return FitsQuotedArgument(text, length) && std::memchr(text, ';', length) == nullptr;
+}
+
 bool FitsMessageBody(const char* text, size_t length) {
     return std::memchr(text, 0x1A, length) == nullptr && std::memchr(text, 0x1B, length) == nullptr;
 }

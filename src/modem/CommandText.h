@@ -12,6 +12,11 @@ namespace tidewire {
 // command line and let the rest run as commands. True when the first length bytes hold none.
 bool FitsQuotedArgument(const char* text, size_t length);
 
+// A destination number is also written without quotes (types 860 and 865 put it straight into
+// "at$smsmo=..."), where ';' would end the command and start another. True when the first
+// length bytes fit a quoted argument and hold no ';'.
+bool FitsNumberArgument(const char* text, size_t length);
+
 // A text is written after the module's prompt: Ctrl-Z would end the body early and ESC cancel
 // it, and whatever follows would then be read by the module as commands. True when the first
 // length bytes hold neither.

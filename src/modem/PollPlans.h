@@ -71,6 +71,11 @@ constexpr uint32_t kServiceCentreAnswerMs = 1000;
 // After the ESC that cancels an abandoned message entry, so the line carries it before the
 // purge of the next command.
 constexpr uint32_t kEscapeSettleMs = 200;
+// While a module is away (its port failed, a USB modem pulled out): the wait between two
+// attempts to reopen its port, in steps that each look at the running flag first, so that a
+// stop ends the wait within one step. Three steps: an attempt every three seconds or so.
+constexpr uint32_t kReconnectStepMs = 1000;
+constexpr int kReconnectSteps = 3;
 }  // namespace pauses
 
 }  // namespace tidewire

@@ -295,26 +295,36 @@ TEST_F(InitialisationTest, SerialFailureLeavesTheSetUpAtOnce) {
 
 class ServiceSetUpTest : public ScriptedServiceTest {};
 
-TEST_F(ServiceSetUpTest, SerialFailureDuringSetUpEndsTheServiceWithItsText) {
+TEST_F(ServiceSetUpTest, SerialFailureDuringSetUpReopensThePortAndSetsTheModuleUpAgain) {
     // The probe, the model query and the SIM check go through; the set-up's second command
-    // meets a port that fails for good.
+    // meets a port that fails once.
     ScriptGsmModule(*modem_);
-    modem_->FailWriteAt(5, true, EIO);
-    ASSERT_EQ(Start(), 1);
-    ASSERT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
-    EXPECT_EQ(LastError(), "初始化Modem时串口发生错误");
-    EXPECT_EQ(WritesStartingWith("AT+C"), (Strings{"AT+CPIN?\r", "AT+CNMI=1,0,0,0,1\r"}));
-    EXPECT_EQ(modem_->Events().back(), "close");
+    modem_->FailWriteAt(5, false, EIO);
+    LineSettings settings;
+    settings.baud = 9600;
+    settings.parity = Parity::Even;
+    ASSERT_EQ(service_.StartServiceOnDevice(kDevicePath, settings, "+8613800100500"), 1);
+    ASSERT_TRUE(
+        modem_->WaitUntil([&] { return !WritesStartingWith("AT+CMGL=").empty(); }, kDeadline));
+    EXPECT_EQ(service_.ServiceStarted(), 1);
+    EXPECT_EQ(LastError(), "初始化Modem时串口发生错误") << "the failure stays readable";
+    service_.StopService();
+    const Strings writes = modem_->Writes();
+    ASSERT_GE(writes.size(), 13u);
+    EXPECT_EQ(Strings(writes.begin(), writes.begin() + 13),
+              (Strings{"AT\r", "AT+GMM\r", "AT+CPIN?\r", "AT+CNMI=1,0,0,0,1\r", "AT\r", "AT+GMM\r",
+                       "AT+CPIN?\r", "AT+CNMI=1,0,0,0,1\r", "AT+CMGF=0\r", "AT+CPMS=ME\r",
+                       "AT+CSCA=\"+8613800100500\"\r", "AT+CMGF=0\r", "AT+CMGL=4\r"}));
+    EXPECT_EQ(modem_->Count("open"), 2u) << "the same device, opened again once";
+    EXPECT_EQ(modem_->OpenedPath(), kDevicePath);
+    EXPECT_EQ(modem_->OpenedSettings().baud, 9600u);
+    EXPECT_EQ(modem_->OpenedSettings().parity, Parity::Even);
 }
 
 TEST_F(ServiceSetUpTest, StopDuringSetUpEndsTheServiceWithoutText) {
+    // The module takes the first set-up command while the host's stop begins.
     std::atomic<bool> settingUp{false};
-    modem_->OnWriteOnce("AT+CNMI=", [&](const std::string&, ScriptedSerialDevice& line) {
-        // The module takes the first set-up command while the host's stop begins.
-        settingUp = true;
-        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
-        line.Arrive({"\r\nOK\r\n"});
-    });
+    AnswerOnceStopped("AT+CNMI=", "\r\nOK\r\n", settingUp);
     ScriptGsmModule(*modem_);
     ASSERT_EQ(Start(), 1);
     ASSERT_TRUE(Eventually([&] { return settingUp.load(); }));

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -316,6 +317,19 @@ class ScriptedServiceTest : public ScriptedLineTest {
     }
 
     size_t OutgoingCount() { return service_.Queues().OutgoingCount(); }
+
+    // The module answers the first block holding trigger only once a host's stop has cleared
+    // the running flag, so the stop lands while that command is in flight; reached is set when
+    // the block is written.
+    void AnswerOnceStopped(const std::string& trigger, const std::string& answer,
+                           std::atomic<bool>& reached) {
+        modem_->OnWriteOnce(
+            trigger, [this, answer, &reached](const std::string&, ScriptedSerialDevice& line) {
+                reached = true;
+                EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
+                line.Arrive({answer});
+            });
+    }
 
     SmsService service_;
 

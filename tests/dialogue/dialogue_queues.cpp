@@ -71,7 +71,8 @@ TEST_F(QueueTest, LengthsAreCheckedInBytesAtTheirLimits) {
 
 TEST_F(QueueTest, NumbersAndTextsThatWouldRewriteTheCommandLineAreRefused) {
     StartHeld();
-    for (const char* number : {"555\"1234", "555,1234", "555\r1234", "555\nAT",
+    // A ';' would end the command of types 860 and 865, which write the number unquoted.
+    for (const char* number : {"555\"1234", "555,1234", "555\r1234", "555\nAT", "555;+CMGD=1",
                                "\x1b"
                                "5551"}) {
         SCOPED_TRACE(number);
@@ -157,6 +158,7 @@ TEST_F(LegacyQueueTest, RefusesOnlyEmptyOrUnfittingMessagesWithItsOwnTexts) {
     ExpectRefused(std::string(260, 'a').c_str(), "5551234", "待发送内容或对方号码过长");
     ExpectRefused("hello", std::string(32, '1').c_str(), "待发送内容或对方号码过长");
     ExpectRefused("hello", "555\"1", "发送的手机号码含有非法字符");
+    ExpectRefused("hello", "555;1", "发送的手机号码含有非法字符");
 }
 
 }  // namespace

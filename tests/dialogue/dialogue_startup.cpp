@@ -2,8 +2,10 @@
 // and what every way of failing leaves behind (text, port, flags, queues).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <string>
 
 #include "dialogue/dialogue_fixture.h"
@@ -99,6 +101,27 @@ TEST_F(StartupTest, OpensTheLineProbesIdentifiesChecksTheSimAndStartsTheWorker) 
     service_.StopService();
     ExpectIdle();
     EXPECT_FALSE(service_.PortIsOpen());
+}
+
+// A host thread stops the service while another is still starting it, as the module is being
+// identified. The stop waits for the start-up, which sees the stop before its next dialogue:
+// both agree that the service is stopped, and nothing more reaches the module.
+TEST_F(StartupTest, StopDuringAStartUpFailsItAndNothingMoreIsWritten) {
+    std::atomic<bool> identifying{false};
+    AnswerOnceStopped("AT+GMM\r", "\r\nSIM800\r\n\r\nOK\r\n", identifying);
+    ScriptGsmModule(*modem_);
+    auto starting = std::async(std::launch::async, [&] { return Start(); });
+    ASSERT_TRUE(Eventually([&] { return identifying.load(); }));
+
+    EXPECT_EQ(service_.StopService(), 1);
+    EXPECT_FALSE(service_.Started()) << "the stop returned before the start-up";
+    EXPECT_EQ(starting.get(), 0);
+    EXPECT_EQ(LastError(), "服务器未启动");
+    ExpectIdle();
+    EXPECT_FALSE(service_.PortIsOpen());
+    EXPECT_EQ(modem_->Writes(), (Strings{"AT\r", "AT+GMM\r"}));
+    EXPECT_EQ(modem_->Events().back(), "close");
+    EXPECT_EQ(service_.SendMessage("refused", "13912345678"), -1);
 }
 
 TEST_F(StartupTest, SecondStartIsRefusedAndLeavesTheRunningServiceAlone) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,6 +27,15 @@ class WorkerTest : public ScriptedServiceTest {
             // The worker's rest; on type 870 the store listing waits 500 ms as well.
             if (ms == 500) {
                 AtRest();
+            } else if (ms == pauses::kReconnectStepMs) {
+                std::function<void()> hook;
+                {
+                    std::lock_guard<std::mutex> hold(restLock_);
+                    hook = reconnectHook_;
+                }
+                if (hook) {
+                    hook();
+                }
             }
         });
     }
@@ -49,6 +59,12 @@ class WorkerTest : public ScriptedServiceTest {
     void OnEveryRest(std::function<void()> hook) {
         std::lock_guard<std::mutex> hold(restLock_);
         restHook_ = std::move(hook);
+    }
+
+    // Runs at every step of the worker's wait for a port to come back, on the worker's thread.
+    void OnEveryReconnectStep(std::function<void()> hook) {
+        std::lock_guard<std::mutex> hold(restLock_);
+        reconnectHook_ = std::move(hook);
     }
 
     size_t Rests() {
@@ -92,6 +108,7 @@ class WorkerTest : public ScriptedServiceTest {
     Gate gate_;
     std::mutex restLock_;
     std::function<void()> restHook_;
+    std::function<void()> reconnectHook_;
     size_t rests_ = 0;
 };
 
@@ -213,44 +230,57 @@ TEST_F(WorkerTest, SendThatThrowsLeavesTheMessageForTheNextCycle) {
     EXPECT_EQ(service_.Query(0), -1);
     EXPECT_TRUE(TakeReports().empty());
     EXPECT_EQ(OutgoingCount(), 1u);
-    EXPECT_GE(WritesStartingWith("AT+CMGL=4").size(), 3u) << "the store is polled every cycle";
+    // The port failed: it is reopened and the module set up again before the next cycle.
+    EXPECT_GE(modem_->Count("open"), 4u);
+    EXPECT_GE(WritesStartingWith("AT+CNMI=").size(), 4u);
 }
 
-TEST_F(WorkerTest, PortFailingEveryWriteKeepsRetryingAndReportsTheReceiveFailureLast) {
+// A module pulled out: every command fails on its port and its device is gone. The worker keeps
+// the service and the queue, says why, and looks for the device once every three waits of its
+// reconnection step; a stop during that wait ends the worker without another look.
+TEST_F(WorkerTest, AVanishedModuleIsLookedForEveryFewSecondsUntilAStopEndsTheWait) {
     StartHeld();
-    ASSERT_EQ(service_.SendMessage("never", "13912345678"), 0);
-    modem_->FailWriteAt(1, true, EIO);
+    ASSERT_EQ(service_.SendMessage("waits", "13912345678"), 0);
+    modem_->FailOpen(ENOENT);
+    modem_->FailPurgeAt(1, true, EIO);
     std::mutex lock;
-    Strings texts;
-    std::vector<size_t> failedWrites;
-    OnEveryRest([&] {
-        std::lock_guard<std::mutex> hold(lock);
-        texts.push_back(LastError());
-        failedWrites.push_back(modem_->Count("write-error"));
+    std::vector<size_t> opensAtStep;
+    OnEveryReconnectStep([&] {
+        size_t steps = 0;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            opensAtStep.push_back(modem_->Count("open-error"));
+            steps = opensAtStep.size();
+        }
+        if (steps == 7) {
+            // Held here until the host's stop has cleared the flag.
+            EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
+        }
     });
     Release();
-    ASSERT_TRUE(Eventually([&] { return Rests() >= 4; }));
-    service_.StopService();
-
-    std::lock_guard<std::mutex> hold(lock);
-    for (size_t cycle = 1; cycle < texts.size(); ++cycle) {
-        EXPECT_EQ(texts[cycle], "接收模块发生异常") << "after cycle " << cycle;
-        EXPECT_EQ(failedWrites[cycle], 2 * cycle) << "a send and a receive in every cycle";
-    }
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> hold(lock);
+        return opensAtStep.size() >= 7;
+    }));
+    EXPECT_EQ(service_.ServiceStarted(), 1);
+    EXPECT_EQ(LastError(), std::string("串口打开错误") + std::strerror(ENOENT));
+    EXPECT_EQ(service_.SendMessage("queued while away", "13912345678"), 1);
     EXPECT_EQ(service_.Query(0), -1);
-    EXPECT_TRUE(TakeReports().empty());
-    EXPECT_EQ(OutgoingCount(), 1u);
+
+    EXPECT_EQ(service_.StopService(), 1);
+    EXPECT_FALSE(service_.Started());
     EXPECT_FALSE(service_.PortIsOpen());
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_EQ(opensAtStep, (std::vector<size_t>{1, 1, 1, 2, 2, 2, 3}));
+    EXPECT_EQ(modem_->Count("open-error"), 3u) << "no look for the device after the stop";
+    EXPECT_EQ(OutgoingCount(), 2u);
+    EXPECT_TRUE(TakeReports().empty());
 }
 
 TEST_F(WorkerTest, StopDuringASendStillRecordsItsOutcome) {
+    // The module takes the message while the host's stop begins.
     std::atomic<bool> sending{false};
-    modem_->OnWriteOnce("\x1A", [&](const std::string&, ScriptedSerialDevice& line) {
-        // The module takes the message while the host's stop begins.
-        sending = true;
-        EXPECT_TRUE(Eventually([&] { return service_.ServiceStarted() == 0; }));
-        line.Arrive({"\r\n+CMGS: 3\r\n\r\nOK\r\n"});
-    });
+    AnswerOnceStopped("\x1A", "\r\n+CMGS: 3\r\n\r\nOK\r\n", sending);
     StartHeld();
     ASSERT_EQ(service_.SendMessage("last words", "8613912345678"), 0);
     Release();

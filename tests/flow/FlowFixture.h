@@ -35,9 +35,12 @@ bool Eventually(Condition condition, std::chrono::seconds limit = std::chrono::s
 
 class FlowTest : public testing::Test {
   protected:
-    explicit FlowTest(int family = 666, Edition edition = Edition::Current)
+    // With a link path the service is started on the link, which follows the module when it is
+    // unplugged and plugged back in.
+    explicit FlowTest(int family = 666, Edition edition = Edition::Current,
+                      const std::string& linkPath = "")
         : engine_(std::make_unique<sim::ModemEngine>(Config(family))),
-          modem_(std::make_unique<sim::PtyModem>(*engine_)),
+          modem_(std::make_unique<sim::PtyModem>(*engine_, linkPath)),
           service_(std::make_unique<SmsService>(edition)) {}
 
     void SetUp() override {
@@ -64,8 +67,9 @@ class FlowTest : public testing::Test {
 
     int32_t Start(const char* serviceCentre = "+8613800100500") {
         LineSettings settings;
-        return service_->StartServiceOnDevice(modem_->DevicePath().c_str(), settings,
-                                              serviceCentre);
+        const std::string device =
+            modem_->LinkPath().empty() ? modem_->DevicePath() : modem_->LinkPath();
+        return service_->StartServiceOnDevice(device.c_str(), settings, serviceCentre);
     }
 
     std::string LastError() {

@@ -351,14 +351,27 @@ TEST_P(States, AStopDuringTheStartUpLeavesTheServiceIdleAndRestartable) {
     gate_.Close();
     std::atomic<int32_t> started{-2};
     std::thread starter([&] { started.store(Start()); });
-    ASSERT_TRUE(Eventually([&] { return gate_.SomeoneHeld(); }));
-    EXPECT_EQ(Service().StopService(), 1);
-    EXPECT_EQ(Service().ServiceStarted(), 0);
+    ASSERT_TRUE(Eventually([&] { return gate_.SomeoneHeld(); }));  // probing the module
+    std::atomic<bool> stopReturned{false};
+    std::thread stopper([&] {
+        EXPECT_EQ(Service().StopService(), 1);
+        stopReturned = true;
+    });
+    ASSERT_TRUE(Eventually([&] { return Service().ServiceStarted() == 0; }));
+    // The current edition's stop waits for the start-up, which is held; the legacy stop never
+    // waits.
+    if (!Current()) {
+        ASSERT_TRUE(Eventually([&] { return stopReturned.load(); }));
+    }
+    EXPECT_EQ(stopReturned.load(), !Current());
     gate_.Open();
+    stopper.join();
     starter.join();
-    // However the start-up answered, the stop wins: the worker it made ends by itself, and the
-    // service can be started again.
-    EXPECT_TRUE(Eventually([&] { return !Service().Started(); }));
+    // Both calls agree: the start-up saw the stop before its next dialogue and failed, made no
+    // worker and closed the port, and the service can be started again.
+    EXPECT_EQ(started.load(), 0);
+    EXPECT_EQ(LastError(), Text(ErrorText::NotStarted));
+    EXPECT_FALSE(Service().Started());
     EXPECT_EQ(Service().ServiceStarted(), 0);
     ExpectSendRefused("stopped during start-up");
     ASSERT_EQ(Start(), 1) << LastError();

@@ -29,6 +29,7 @@ std::atomic<uint64_t> watchedHeapCalls{0};
 // call made while tracing is counted but not traced.
 bool tracing = false;
 thread_local bool inTrace = false;
+thread_local bool failing = false;
 
 void Count() {
     heapCalls.fetch_add(1, std::memory_order_relaxed);
@@ -53,27 +54,27 @@ void Count() {
 extern "C" {
 void* malloc(size_t size) {
     Count();
-    return __libc_malloc(size);
+    return failing ? nullptr : __libc_malloc(size);
 }
 void* calloc(size_t count, size_t size) {
     Count();
-    return __libc_calloc(count, size);
+    return failing ? nullptr : __libc_calloc(count, size);
 }
 void* realloc(void* pointer, size_t size) {
     Count();
-    return __libc_realloc(pointer, size);
+    return failing ? nullptr : __libc_realloc(pointer, size);
 }
 void* memalign(size_t alignment, size_t size) {
     Count();
-    return __libc_memalign(alignment, size);
+    return failing ? nullptr : __libc_memalign(alignment, size);
 }
 void* aligned_alloc(size_t alignment, size_t size) {
     Count();
-    return __libc_memalign(alignment, size);
+    return failing ? nullptr : __libc_memalign(alignment, size);
 }
 int posix_memalign(void** out, size_t alignment, size_t size) {
     Count();
-    void* const pointer = __libc_memalign(alignment, size);
+    void* const pointer = failing ? nullptr : __libc_memalign(alignment, size);
     if (pointer == nullptr) {
         return 12;  // ENOMEM
     }
@@ -105,6 +106,10 @@ void WatchThisThread() {
 
 uint64_t WatchedThreadHeapCalls() {
     return watchedHeapCalls.load(std::memory_order_relaxed);
+}
+
+void FailThisThreadsHeapCalls(bool fail) {
+    failing = fail;
 }
 
 }  // namespace tidewire::heapcount

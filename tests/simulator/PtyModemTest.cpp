@@ -154,10 +154,14 @@ TEST_F(PtyModemTest, HangUpRemovesTheDeviceAndRestoreRelinksANewOne) {
     pty.Start();
     HostPort before(link);
     ASSERT_TRUE(before.IsOpen());
+    ASSERT_TRUE(before.Write("ATE0\r"));
+    EXPECT_EQ(before.ReadUntil("OK\r\n"), "ATE0\r\r\nOK\r\n");
 
     pty.HangUp();
     EXPECT_TRUE(pty.HungUp());
     EXPECT_EQ(pty.DevicePath(), "");
+    struct stat info {};
+    EXPECT_EQ(lstat(link.c_str(), &info), -1) << "the link goes with the device";
     // The host's open port fails, and so does opening the path again.
     char byte = 0;
     EXPECT_LE(read(before.Fd(), &byte, 1), 0);
@@ -172,6 +176,7 @@ TEST_F(PtyModemTest, HangUpRemovesTheDeviceAndRestoreRelinksANewOne) {
     HostPort after(link);
     ASSERT_TRUE(after.IsOpen());
     ASSERT_TRUE(after.Write("AT\r"));
+    // Plugged back in, the module starts from its power-on settings: its echo is on again.
     EXPECT_EQ(after.ReadUntil("OK\r\n"), "AT\r\r\nOK\r\n");
 }
 

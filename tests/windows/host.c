@@ -16,6 +16,9 @@
  *                   at all; legacy edition: right after its stop, which does not wait), then
  *                   loads it again and starts on the same port
  *   exit-running    ends the process while the service runs
+ *   reconnect       current edition: the module is pulled out under the running service and
+ *                   plugged back in at the same COM port; prints "unplug now" and "plug in now"
+ *                   for the test script, which does both
  *   texts           under another code page than 936: the library's texts are still GBK
  *
  * Runs under a GBK code page (LC_ALL=zh_CN.GBK under Wine), except the texts scenario: every
@@ -85,6 +88,7 @@ static const unsigned char kUntouched = 0xA5;
 #define CHINESE_NUMBER "13912345678"
 #define SECOND_RUN_TEXT "Second run"
 #define SECOND_RUN_NUMBER "10086"
+#define WHILE_AWAY_TEXT "Queued while the module was away"
 /* 短信收到了，谢谢！ */
 #define RECEIVED_TEXT "\xb6\xcc\xd0\xc5\xca\xd5\xb5\xbd\xc1\xcb\xa3\xac\xd0\xbb\xd0\xbb\xa3\xa1"
 #define RECEIVED_SENDER "8613800138000"
@@ -741,6 +745,50 @@ static void UnloadRunning(const char* path, int legacy, int port) {
     printf("  FreeLibrary right after a stop took %lu ms\n", GetTickCount() - before);
 }
 
+/* The COM port disappears under the running service and comes back: the service stays started,
+ * says the port is gone, takes a message meanwhile and sends it once the module is back. */
+static void Reconnect(const char* path, int port) {
+    Library library;
+    label = "reconnect";
+    if (!Load(&library, path, 0)) {
+        return;
+    }
+    Check(Start(&library, port, 115200, 2, 8, 0, 0, SERVICE_CENTRE) == 1, "start failed");
+    /* Pulled out once the module is set up and the service cycling: a message has gone out. */
+    Check(WaitForResult(&library, Send(&library, SECOND_RUN_TEXT, SECOND_RUN_NUMBER)) == 1,
+          "the message before the module was pulled out was not sent");
+    printf("unplug now\n");
+    int everStopped = 0;
+    int away = 0;
+    char text[1024];
+    for (int poll = 0; poll < kPolls && !away; ++poll) {
+        everStopped |= Running(&library) != 1;
+        memset(text, 0, sizeof text);
+        LastError(&library, text, sizeof text - 1);
+        away = strncmp(text, TEXT_PORT_OPEN, strlen(TEXT_PORT_OPEN)) == 0;
+        if (!away) {
+            Sleep(kPollMs);
+        }
+    }
+    Check(away, "the last error does not say that the port is gone: \"%s\"", text);
+    const int32_t id = Send(&library, WHILE_AWAY_TEXT, ASCII_NUMBER);
+    Check(id == 1, "the message was not taken while the module was away (%ld)", (long)id);
+    printf("plug in now\n");
+    int32_t result = -1;
+    for (int poll = 0; poll < kPolls && result == -1; ++poll) {
+        everStopped |= Running(&library) != 1;
+        result = Query(&library, id);
+        if (result == -1) {
+            Sleep(kPollMs);
+        }
+    }
+    Check(result == 1, "the message taken while the module was away was not sent (%ld)",
+          (long)result);
+    Check(!everStopped, "SMSSeviceStarted said 0 while the module was away");
+    Check(Stop(&library) == 1, "SMSStopSerice did not return 1");
+    Unload(&library);
+}
+
 int main(int argc, char** argv) {
     /* Unbuffered, so that what was printed survives a crash. */
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -779,6 +827,8 @@ int main(int argc, char** argv) {
         }
     } else if (strcmp(scenario, "flow") == 0) {
         Flow(path, legacy, port, missingPort);
+    } else if (strcmp(scenario, "reconnect") == 0) {
+        Reconnect(path, port);
     } else if (strcmp(scenario, "unload-running") == 0) {
         UnloadRunning(path, legacy, port);
     } else if (strcmp(scenario, "exit-running") == 0) {

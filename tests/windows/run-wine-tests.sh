@@ -217,6 +217,36 @@ for arch in 32 64; do
   done
 done
 
+# A COM port that disappears under the running service and comes back: the host says when to
+# pull the module out and when to plug it back in, and checks that the service carried on.
+await_host() {
+  for _ in $(seq 600); do
+    grep -q "^$1" "$work/host.out" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+for arch in 32 64; do
+  name="current edition, ${arch}-bit: a module unplugged and plugged back in"
+  echo "== $name"
+  control 'clear sent'
+  [ "$arch" = 32 ] && loader=$wine32 || loader=$wine64
+  (cd "$work/win$arch" && LC_ALL=$locale_name timeout "$run_limit" "$loader" host.exe current \
+    tidewire.dll reconnect "$port" "$missing_port") > "$work/host.out" 2> "$work/host.err" &
+  host=$!
+  await_host 'unplug now' && control 'fault hangup'
+  await_host 'plug in now' || true
+  control 'fault unhangup'  # whatever the host said, the next runs need the module back
+  status=0
+  wait "$host" || status=$?
+  sed 's/^/    /' "$work/host.out"
+  if [ "$status" -eq 0 ] && ask sent | grep -q 'text="Queued while the module was away"'; then
+    pass "$name"
+  else
+    fail "$name (exit status $status)"
+  fi
+done
+
 # The checks must be able to fail: a host that calls through cdecl function types (the stack
 # mismatch of a DLL exporting the wrong convention), and the current edition's table expected
 # of the legacy DLL (other ordinals, names missing).

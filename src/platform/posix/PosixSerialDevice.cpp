@@ -159,9 +159,9 @@ class PosixSerialDevice final : public SerialDevice {
     // A modem that hangs up or is unplugged (a pty whose other side closed, a USB adapter
     // pulled out: end of file or EIO, depending on the kernel and driver) reads as "nothing
     // arrived": the dialogue in progress then runs into its poll limit and fails like a silent
-    // modem, the worker carries on, and the next command's write reports the lost line with
-    // its own error. Throwing here instead would turn every poll of a receive cycle into an
-    // exception for the same one fault.
+    // modem, and the next command's purge or write reports the lost line with its own error,
+    // upon which the worker reopens the port. A read that returns at once cannot tell end of
+    // file from a line that is merely quiet, so the purge or write is left to tell.
     uint32_t Read(uint8_t* buffer, uint32_t count) override {
         if (fd_ < 0 || buffer == nullptr || count == 0) {
             return 0;

@@ -187,7 +187,8 @@ std::string ControlConsole::Help() {
            "  fault late <ms>                  hold every reply back (0: off)\n"
            "  fault no-sim [on|off]            no SIM card\n"
            "  fault hangup                     close the pty: the device disappears\n"
-           "  fault unhangup                   a new pty (the link follows it)\n"
+           "  fault unhangup                   plugged back in: a new pty (the link follows\n"
+           "                                   it), settings as at power-on\n"
            "  fault clear                      all faults off (not hang-up, not no-sim)\n"
            "  help                             this text\n"
            "  quit                             stop the simulator\n";

@@ -531,6 +531,21 @@ int ModemEngine::StoreCount() const {
     return state_.store.Count();
 }
 
+void ModemEngine::PowerOn() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    state_.ResetSettings();
+    state_.functionality = 1;
+    state_.vendorSwitches.clear();
+    state_.unsolicited.clear();
+    line_.clear();
+    lineOverflow_ = false;
+    inEntry_ = false;
+    body_.clear();
+    bodyOverflow_ = false;
+    entryBytes_ = 0;
+    previousEntryByte_ = 0;
+}
+
 void ModemEngine::ClearStore() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);

@@ -43,6 +43,11 @@ class ModemEngine {
 
     int Family() const;
     std::string ModelText() const;
+    // Switched on again, as a module that was unplugged and plugged back in: its settings are
+    // back at their power-on values (as after ATZ, vendor settings included), and a command line,
+    // message body or indication it had not finished is gone. The store, the SIM, what it sent
+    // and the faults stay.
+    void PowerOn();
 
     // --- Messages ---
     InjectResult Inject(const IncomingMessage& message);

@@ -103,12 +103,7 @@ void PtyModem::Stop() {
     engine_.SetUnsolicitedNotifier(nullptr);
     StopThread();
     ClosePty();
-    if (!linkPath_.empty()) {
-        struct stat info {};
-        if (lstat(linkPath_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            unlink(linkPath_.c_str());
-        }
-    }
+    RemoveLink();
     running_ = false;
     hungUp_ = false;
 }
@@ -130,7 +125,21 @@ void PtyModem::HangUp() {
     }
     StopThread();
     ClosePty();
+    // The device path goes with the device, as /dev/ttyUSB0 does with a USB modem. A link left
+    // dangling would name the pty's number, which the next pty anyone opens may take: a host
+    // looking for its module there would find another program's.
+    RemoveLink();
     hungUp_ = true;
+}
+
+void PtyModem::RemoveLink() {
+    if (linkPath_.empty()) {
+        return;
+    }
+    struct stat info {};
+    if (lstat(linkPath_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        unlink(linkPath_.c_str());
+    }
 }
 
 void PtyModem::Restore() {
@@ -138,6 +147,7 @@ void PtyModem::Restore() {
     if (!running_ || !hungUp_) {
         return;
     }
+    engine_.PowerOn();
     OpenPty();
     StartThread();
     hungUp_ = false;

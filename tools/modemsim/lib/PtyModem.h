@@ -36,16 +36,19 @@ class PtyModem {
     std::string DevicePath() const;
     const std::string& LinkPath() const { return linkPath_; }
 
-    // Pulls the plug: the pty is closed, so the host's open port fails and the device path is
-    // gone (a link then dangles).
+    // Pulls the plug: the pty is closed, so the host's open port fails, and the device path is
+    // gone (the link too).
     void HangUp();
-    // Plugs a new pty in and points the link at it. Throws std::system_error.
+    // Plugs the module back in: a new pty, the link pointed at it, and the engine switched on
+    // again (ModemEngine::PowerOn), as a module that lost its power with its cable. Throws
+    // std::system_error.
     void Restore();
     bool HungUp() const;
 
   private:
     void OpenPty();
     void ClosePty();
+    void RemoveLink();
     void StartThread();
     void StopThread();
     void Run();
