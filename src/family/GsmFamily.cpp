@@ -187,8 +187,7 @@ class GsmModule final : public ModuleFamily {
         // A listing that never ended (a store too full for the buffer or the poll limit) still
         // yields its complete entries, so the store drains over a few cycles instead of
         // blocking.
-        TakeListedMessages(session, reply);
-        return true;
+        return TakeListedMessages(session, reply);
     }
 
   protected:
@@ -199,7 +198,10 @@ class GsmModule final : public ModuleFamily {
     bool SendMultiByte(ModuleSession& session, const char* text, char (&number)[32]) const override;
 
   private:
-    static void TakeListedMessages(ModuleSession& session, const ReplyBuffer& reply) {
+    // Queues and deletes the listed messages one by one. A stop is looked for before each
+    // entry, so it waits for at most the delete in progress, however full the store; what was
+    // not yet taken stays in the store for the next run. False when a stop ended the walk.
+    static bool TakeListedMessages(ModuleSession& session, const ReplyBuffer& reply) {
         const char* data = reply.Data();
         const size_t end = reply.Length();
         PduMessage message;
@@ -210,7 +212,7 @@ class GsmModule final : public ModuleFamily {
         for (;;) {
             const size_t header = reply.Find("+CMGL:", cursor);
             if (header == ReplyBuffer::npos) {
-                return;
+                return true;
             }
             cursor = header + 6;
             int index = 0;
@@ -218,7 +220,7 @@ class GsmModule final : public ModuleFamily {
             const char* headerEnd =
                 static_cast<const char*>(std::memchr(data + cursor, '\n', end - cursor));
             if (headerEnd == nullptr) {
-                return;
+                return true;
             }
             cursor = static_cast<size_t>(headerEnd - data) + 1;
             // The PDU line must be complete: a line cut off by the end of the collected answer
@@ -228,7 +230,7 @@ class GsmModule final : public ModuleFamily {
                 ++lineEnd;
             }
             if (lineEnd >= end) {
-                return;
+                return true;
             }
             if (!indexed) {
                 continue;
@@ -241,7 +243,10 @@ class GsmModule final : public ModuleFamily {
                 continue;
             }
             if (deletedCount == kMostDeletesPerWalk) {
-                return;
+                return true;
+            }
+            if (session.channel.StopRequested()) {
+                return false;
             }
             const int count = DecodeDeliverPdu(data + cursor, lineEnd - cursor, message);
             cursor = lineEnd;
@@ -303,11 +308,13 @@ bool GsmModule::SendMultiByte(ModuleSession& session, const char* text, char (&n
         return false;
     }
 
-    // The destination goes out in international form: a national number gets 86 in front,
-    // behind a "+" if it has one, and the host sees the rewritten number in its report.
-    char* digits = number[0] == '+' ? number + 1 : number;
+    // The destination goes out in international form. A number written with "+" already
+    // carries its country code and goes as given; any other number that does not begin with
+    // 86 gets 86 in front, and the host sees the rewritten number in its report.
+    const bool international = number[0] == '+';
+    char* digits = international ? number + 1 : number;
     const size_t room = sizeof number - static_cast<size_t>(digits - number);
-    if (!(digits[0] == '8' && digits[1] == '6')) {
+    if (!international && !(digits[0] == '8' && digits[1] == '6')) {
         char prefixed[sizeof number];
         const int written = std::snprintf(prefixed, sizeof prefixed, "86%s", digits);
         if (written < 0 || static_cast<size_t>(written) >= room) {
