@@ -32,6 +32,7 @@ void MessageQueues::Reset() {
     outgoing_.Reset(kUsualQueueDepth);
     reports_.Reset(kUsualQueueDepth);
     results_.Reset();
+    deliveries_.Reset();
     received_.Reset(kUsualQueueDepth);
     nextId_ = 0;
 }
@@ -41,10 +42,14 @@ void MessageQueues::SetAccepting(bool accepting) {
     accepting_ = accepting;
 }
 
-int32_t MessageQueues::Accept(OutgoingMessage message) {
+int32_t MessageQueues::Accept(OutgoingMessage message, bool wantsReport) {
     std::lock_guard<std::mutex> hold(queueLock_);
     if (!accepting_) {
         return -1;
+    }
+    // The slot is made before the id is handed out: a failure to make it leaves no id behind.
+    if (wantsReport) {
+        deliveries_.Add(nextId_);
     }
     message.id = nextId_++;
     outgoing_.push_back(message);
@@ -60,6 +65,27 @@ bool MessageQueues::TakeReport(char* buffer) {
 int32_t MessageQueues::Query(int32_t id) {
     std::lock_guard<std::mutex> hold(queueLock_);
     return results_.Get(id);
+}
+
+int32_t MessageQueues::QueryDelivery(int32_t id) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Get(id);
+}
+
+bool MessageQueues::ReportWanted(int32_t id) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Wanted(id);
+}
+
+void MessageQueues::RecordParts(int32_t id, const char* recipient, const SendRecord& parts,
+                                bool sent) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    deliveries_.Sent(id, recipient, parts, sent);
+}
+
+bool MessageQueues::Match(const StatusReport& report) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Match(report);
 }
 
 bool MessageQueues::TakeReceived(char* buffer) {

@@ -49,11 +49,21 @@ class SmsService {
     // 0 when the file cannot be opened (the trace then stays as it was). The last error is not
     // touched: it belongs to the messaging calls, and a trace may be moved at any time.
     int32_t SetTraceFile(const char* path) { return channel_.Port().Trace().SetFile(path) ? 1 : 0; }
+    // Switches an option of ModuleOptions by its name ("long-messages", "delivery-reports",
+    // "reassembly-seconds"). 1 when taken; 0 for an unknown name, a value out of range, or an
+    // option the running module's family cannot honour. The last error is not touched.
+    int32_t SetOption(const char* name, int32_t value);
+    // 1 delivered, 0 failed or expired, -1 not known (yet), for a message that asked for status
+    // reports; -1 for any other.
+    int32_t QueryDelivery(int32_t id) { return queues_.QueryDelivery(id); }
 
     // --- Tests and tools -------------------------------------------------------------------------
     // Every wait of the dialogues and of the worker's rest goes through sleep; null restores the
     // real one. Set while the service is idle.
     void SetSleepFunction(SleepFunction sleep) { channel_.SetSleepFunction(std::move(sleep)); }
+    // The clock that ages parts of long messages waiting in the store; null restores the real
+    // one. Set while the service is idle.
+    void SetClockFunction(ClockFunction clock) { channel_.SetClockFunction(std::move(clock)); }
     // The serial device the port opens (a scripted line, a counting one) in place of the
     // platform's; null restores the platform's. Set while the service is idle.
     void UseDevice(std::unique_ptr<SerialDevice> device) {
@@ -95,7 +105,10 @@ class SmsService {
     // The family start-up identified, and what its procedures work with; both written by a
     // start-up before it starts the worker that reads them.
     const ModuleFamily* family_ = nullptr;
-    ModuleSession session_{channel_, queues_, lastError_, edition_, {}};
+    // The same family for the host's threads, from its identification until the service ends:
+    // options it cannot honour are refused meanwhile.
+    std::atomic<const ModuleFamily*> runningFamily_{nullptr};
+    ModuleSession session_{channel_, queues_, lastError_, edition_, &queues_};
     // Guards the worker's thread object between a start-up and a stop on different host threads.
     std::mutex threadLock_;
     std::thread workerThread_;

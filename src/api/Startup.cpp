@@ -125,11 +125,13 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
         return 0;
     }
 
+    runningFamily_.store(family_);
     try {
         std::lock_guard<std::mutex> hold(threadLock_);
         workerThread_ = std::thread(&SmsService::WorkerMain, this);
     } catch (const std::system_error&) {
         lastError_.Set(ErrorText::WorkerNotStarted);
+        runningFamily_.store(nullptr);
         running_.store(false);
         started_.store(false);
         channel_.Port().Close();

@@ -28,7 +28,6 @@ constexpr uint8_t kStatusReportRequest = 0x20;  // TP-SRR of a SUBMIT
 constexpr uint8_t kValidityLongest = 0xFF;      // 63 weeks
 constexpr uint8_t kMessageTypeMask = 0x03;
 constexpr uint8_t kMessageTypeDeliver = 0x00;
-constexpr uint8_t kMessageTypeStatusReport = 0x02;
 constexpr uint8_t kUserDataHeaderIndicator = 0x40;
 constexpr uint8_t kDcsGsm7 = 0x00;
 constexpr uint8_t kDcsUcs2 = 0x08;

@@ -122,6 +122,7 @@ bool DecodeStatusReportPdu(const char* pdu, size_t length, StatusReport& report)
 
 // The message type of a listed PDU (TP-MTI of its first octet, after the service-centre part):
 // 0 SMS-DELIVER, 1 SMS-SUBMIT, 2 SMS-STATUS-REPORT; -1 when it cannot be read.
+constexpr int kMessageTypeStatusReport = 2;
 int MessageTypeOfPdu(const char* pdu, size_t length);
 
 // Decodes the SMS-DELIVER in the first length characters of pdu (hex, either case), which
