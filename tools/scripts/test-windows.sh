@@ -74,7 +74,9 @@ current_table='1 SMSGetLastError
 7 SMSStartService
 8 SMSStopSerice
 9 SMSStartServiceEx
-10 SMSSetTraceFile'
+10 SMSSetTraceFile
+14 SMSSetOption
+15 SMSQueryDelivery'
 legacy_table='1 SMSGetLastError
 2 SMSGetNextMessage
 3 SMSQuery
