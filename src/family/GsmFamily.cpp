@@ -197,7 +197,8 @@ bool ConfirmationLineEnded(const ReplyBuffer& reply) {
 void RecordAcceptedPart(ModuleSession& session, const ReplyBuffer& reply) {
     SendRecord& record = session.sending;
     if (record.partCount < kMostSubmitParts) {
-        record.references[record.partCount++] = MessageReference(reply, 0);
+        record.references[record.partCount++] =
+            ConfirmationLineEnded(reply) ? MessageReference(reply, 0) : -1;
     }
 }
 
@@ -906,8 +907,12 @@ bool GsmModule::SendSubmit(ModuleSession& session, const char* pduText, size_t p
             }
             return r.Contains("OK") ? Verdict::Refused : Verdict::Pending;
         });
-    channel.SettleEntry(verdict);
-    if (verdict != Verdict::Accepted) {
+    // A confirmation whose line never ended still confirms the message; only its reference,
+    // which may be cut short, is then unknown.
+    const bool confirmed = verdict == Verdict::Accepted ||
+                           (verdict == Verdict::TimedOut && reply.Contains(kConfirmation));
+    channel.SettleEntry(confirmed ? Verdict::Accepted : verdict);
+    if (!confirmed) {
         return false;
     }
     RecordAcceptedPart(session, reply);

@@ -176,6 +176,18 @@ TEST_F(GsmLongTest, AReportIsAskedForInTextModeForTheOneSendAndInPduModeByItsFir
     EXPECT_EQ(session_.sending.partCount, 2u);
     EXPECT_EQ(session_.sending.references[0], 9);
     EXPECT_EQ(session_.sending.references[1], 10);
+
+    // A confirmation whose line never ends confirms the message, with no reference to keep.
+    ReplaceModem();
+    OpenPort(kModuleGsm);
+    modem_->OnWrite("AT+CMGS=", Strings{"\r\n> "});
+    modem_->OnWrite("\x1A", Strings{"\r\n+CMGS: 1"});
+    AnswerOkToTheRest();
+    session_.sending = SendRecord{};
+    session_.sending.reportWanted = true;
+    EXPECT_TRUE(Send(TextKind::MultiByte, "\xE4\xB8\xAD", number.digits));
+    EXPECT_EQ(session_.sending.partCount, 1u);
+    EXPECT_EQ(session_.sending.references[0], -1);
 }
 
 TEST_F(GsmLongTest, PartsWaitInTheStoreUntilTheWholeMessageIsQueued) {
