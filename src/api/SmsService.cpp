@@ -100,8 +100,9 @@ int32_t SmsService::SendMessage(const char* text, const char* number) {
     // A message asks for status reports when the option is on as it is queued, on a module
     // whose family honours it.
     const ModuleFamily* family = runningFamily_.load();
-    const bool wantsReport = edition_ == Edition::Current && session_.options.deliveryReports &&
-                             family != nullptr && family->TakesOptions();
+    const bool wantsReport = edition_ == Edition::Current &&
+                             session_.options.deliveryReports.load() && family != nullptr &&
+                             family->TakesOptions();
     const int32_t id = queues_.Accept(message, wantsReport);
     // Refused while the service is still starting: a message taken now would be discarded by
     // the start-up that is emptying the queues, although its id had been handed out.

@@ -125,14 +125,14 @@ struct ModuleSession {
 
     // Switched on by the host; they outlive every run.
     ModuleOptions options;
+    // The reference of the next concatenated message sent: it changes with every one, also
+    // across runs, so a handset never joins the parts of two messages.
+    uint8_t nextConcatenationReference = 0;
 
     // --- State of one run, which a family's set-up starts afresh ------------------------------
     SendRecord sending;
     ReportRouting reportRouting = ReportRouting::Off;
     WaitingGroup waitingGroups[kMostWaitingGroups];
-    // The reference of the next concatenated message sent: it changes with every one, also
-    // across runs, so a handset never joins the parts of two messages.
-    uint8_t nextConcatenationReference = 0;
 
     // True when a stop is to end the set-up before its next step: only the current edition
     // looks; the legacy edition runs its sequence to the end and notices a stop in the loop.
