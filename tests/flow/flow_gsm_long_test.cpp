@@ -66,9 +66,14 @@ TEST_F(GsmLongFlow, LongMessagesGoInPartsAndTheirDeliveryIsReportedById) {
     EXPECT_NE(sent[4].concat->reference, sent[0].concat->reference);
 }
 
-TEST_F(GsmLongFlow, PartsAreJoinedOnceAllAreThereAndAPartLostGoesOnItsOwn) {
-    std::atomic<uint64_t> clock{0};
-    Service().SetClockFunction([&] { return clock.load(); });
+// The clock the worker reads outlives it: the fixture stops the service first.
+class GsmReassemblyFlow : public FlowTest {
+  protected:
+    std::atomic<uint64_t> clock_{0};
+};
+
+TEST_F(GsmReassemblyFlow, PartsAreJoinedOnceAllAreThereAndAPartLostGoesOnItsOwn) {
+    Service().SetClockFunction([this] { return clock_.load(); });
     ASSERT_EQ(Service().SetOption("long-messages", 1), 1);
     ASSERT_EQ(Start(), 1) << LastError();
 
@@ -115,7 +120,7 @@ TEST_F(GsmLongFlow, PartsAreJoinedOnceAllAreThereAndAPartLostGoesOnItsOwn) {
     ASSERT_TRUE(Engine().InjectParts(message, parts).stored);
     Engine().ClearCommandLog();
     ASSERT_TRUE(Engine().WaitForCommand("AT+CPMS?", seconds(60)));
-    clock = 600 * 1000;
+    clock_ = 600 * 1000;
     ASSERT_TRUE(AwaitMessage(record));
     EXPECT_EQ(std::string(record.text), text.substr(0, 153));
     EXPECT_TRUE(Eventually([&] { return Engine().StoreCount() == 0; }));
