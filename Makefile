@@ -14,9 +14,10 @@ BUILD_PACKAGES := build-essential cmake libgtest-dev libcli11-dev nlohmann-json3
 # The install test builds C programs against the install (pkg-config) and the Python wheel
 # offline (setuptools and wheel from Debian) into a fresh virtual environment; the gateway's
 # tests read their stores with sqlite3 and psql and start a PostgreSQL server; mypy checks the
-# Python package's type hints.
-TEST_PACKAGES := gammu locales pkg-config python3-pip python3-setuptools python3-wheel python3-venv \
-  sqlite3 postgresql mypy
+# Python package's type hints. The peer tests run gammu against the simulator and
+# python-gammu against the codec.
+TEST_PACKAGES := gammu python3-gammu locales pkg-config python3-pip python3-setuptools \
+  python3-wheel python3-venv sqlite3 postgresql mypy
 BENCH_PACKAGES := pkg-config libgammu-dev libbenchmark-dev
 # Short runs: the machine is shared, and every budget is a ratio taken within one run.
 BENCH_ARGS ?= --benchmark_min_time=0.1

@@ -154,6 +154,44 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetModuleInfo(char* model, int32_t length)
  */
 TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetReceivePolls(void);
 
+/*
+ * Extension: switches an option of the service. Options hold for the life of the loaded library,
+ * across SMSStopSerice and SMSStartService, and may be set before a start or while the service
+ * runs. With none switched on the library does exactly what it does without this call.
+ *
+ *   name   "long-messages" (value 0 or 1, default 0): on GSM modules a text that does not fit
+ *          one SMS goes as a concatenated message (GSM 7-bit when every character is in the
+ *          GSM alphabet, UCS-2 otherwise), a single text of GSM characters that are not ASCII
+ *          (e, u with accents, the euro sign) goes as one 7-bit SMS of up to 160 characters,
+ *          and the parts of a concatenated message received are joined into one text (given
+ *          as consecutive records when it is longer than a record's 255 bytes). An ASCII text
+ *          of at most 140 bytes still goes in text mode. SMSQuery gives 1 only when every part
+ *          was accepted.
+ *          "delivery-reports" (0 or 1, default 0): on GSM modules messages queued while it is on
+ *          ask for status reports, which SMSQueryDelivery then tells.
+ *          "reassembly-seconds" (1 to 604800, default 600): how long the parts of a received
+ *          concatenated message wait in the module's store for the missing ones before each is
+ *          delivered on its own (they also go on their own when the store is full).
+ *   value  as above
+ *
+ * Returns 1 when the option was taken; 0 for an unknown name (or NULL), a value out of range,
+ * or "long-messages" or "delivery-reports" switched on while the service runs on a CDMA module,
+ * which cannot honour them (switched on before the start, they are left unused there: texts too
+ * long for one message fail as they always do, and SMSQueryDelivery stays -1). Does not change
+ * SMSGetLastError's text.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetOption(const char* name, int32_t value);
+
+/*
+ * Extension: whether message id reached the handset, by the network's status reports (the
+ * "delivery-reports" option must have been on when the message was queued).
+ *
+ * Returns 1 delivered (every part of a long message), 0 failed or expired (one part is enough,
+ * or the message could not be sent), -1 not known yet, or never asked for, or an id this start
+ * never issued. A report can take minutes or days; the network may also never send one.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQueryDelivery(int32_t id);
+
 #ifdef __cplusplus
 }
 #endif

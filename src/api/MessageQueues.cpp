@@ -32,6 +32,7 @@ void MessageQueues::Reset() {
     outgoing_.Reset(kUsualQueueDepth);
     reports_.Reset(kUsualQueueDepth);
     results_.Reset();
+    deliveries_.Reset();
     received_.Reset(kUsualQueueDepth);
     nextId_ = 0;
 }
@@ -41,7 +42,7 @@ void MessageQueues::SetAccepting(bool accepting) {
     accepting_ = accepting;
 }
 
-int32_t MessageQueues::Accept(OutgoingMessage message) {
+int32_t MessageQueues::Accept(OutgoingMessage message, bool wantsReport) {
     std::lock_guard<std::mutex> hold(queueLock_);
     if (!accepting_) {
         return -1;
@@ -52,6 +53,10 @@ int32_t MessageQueues::Accept(OutgoingMessage message) {
     outgoing_.reserve(outgoing_.size() + 1);
     results_.Reserve(nextId_);
     reports_.reserve(reports_.size() + outgoing_.size() + 1);
+    // So is the slot for its status reports.
+    if (wantsReport) {
+        deliveries_.Add(nextId_);
+    }
     message.id = nextId_++;
     outgoing_.push_back(message);
     results_.Add(message.id);
@@ -65,6 +70,27 @@ bool MessageQueues::TakeReport(char* buffer) {
 int32_t MessageQueues::Query(int32_t id) {
     std::lock_guard<std::mutex> hold(queueLock_);
     return results_.Get(id);
+}
+
+int32_t MessageQueues::QueryDelivery(int32_t id) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Get(id);
+}
+
+bool MessageQueues::ReportWanted(int32_t id) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Wanted(id);
+}
+
+void MessageQueues::RecordParts(int32_t id, const char* recipient, const SendRecord& parts,
+                                bool sent) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    deliveries_.Sent(id, recipient, parts, sent);
+}
+
+bool MessageQueues::Match(const StatusReport& report) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    return deliveries_.Match(report);
 }
 
 bool MessageQueues::TakeReceived(char* buffer) {

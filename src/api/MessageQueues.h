@@ -8,13 +8,14 @@
 #include <cstdint>
 #include <mutex>
 
+#include "api/DeliveryTable.h"
 #include "api/RecordQueue.h"
 #include "family/ModuleFamily.h"
 #include "tidewire_records.h"
 
 namespace tidewire {
 
-class MessageQueues final : public Inbox {
+class MessageQueues final : public Inbox, public DeliveryLog {
   public:
     MessageQueues() = default;
     MessageQueues(const MessageQueues&) = delete;
@@ -30,12 +31,15 @@ class MessageQueues final : public Inbox {
 
     // --- The host's calls --------------------------------------------------------------------
     // Queues the message under the next id and returns it; -1 when messages are not accepted.
-    int32_t Accept(OutgoingMessage message);
+    // A message that wants a report gets its slot among the deliveries.
+    int32_t Accept(OutgoingMessage message, bool wantsReport = false);
     // Copies the oldest report into buffer (sizeof(OutgoingMessage) bytes) and drops it; false
     // when there is none, the buffer then untouched.
     bool TakeReport(char* buffer);
     // 1 sent, 0 failed, -1 pending or never issued.
     int32_t Query(int32_t id);
+    // 1 delivered, 0 failed or expired, -1 not known (yet); see DeliveryTable.
+    int32_t QueryDelivery(int32_t id);
     // Copies the oldest received message into buffer (sizeof(ReceivedMessage) bytes) and drops
     // it; false when there is none, the buffer then untouched.
     bool TakeReceived(char* buffer);
@@ -48,6 +52,11 @@ class MessageQueues final : public Inbox {
     // Records the outcome of the oldest message and moves its report (message, as the worker
     // left it) to the reports.
     void Finish(const OutgoingMessage& message, bool sent);
+    // Whether message id asked for status reports; and, once it is sent, the references of its
+    // parts, to the number it went to.
+    bool ReportWanted(int32_t id);
+    void RecordParts(int32_t id, const char* recipient, const SendRecord& parts, bool sent);
+    bool Match(const StatusReport& report) override;
 
     // --- Tests and tools -----------------------------------------------------------------------
     size_t OutgoingCount();
@@ -58,14 +67,15 @@ class MessageQueues final : public Inbox {
   private:
     void Take(const ReceivedMessage& record) override;
 
-    // Guards outgoing_, reports_, results_, nextId_ and accepting_. Taken before receivedLock_
-    // when both are needed.
+    // Guards outgoing_, reports_, results_, deliveries_, nextId_ and accepting_. Taken before
+    // receivedLock_ when both are needed.
     std::mutex queueLock_;
     // Room for reports_.size() + outgoing_.size() records is kept in reports_, so the worker's
     // move of a finished message never allocates.
     RecordQueue<OutgoingMessage> outgoing_;
     RecordQueue<OutgoingMessage> reports_;
     ResultTable results_;
+    DeliveryTable deliveries_;
     int32_t nextId_ = 0;
     bool accepting_ = false;
     std::mutex receivedLock_;

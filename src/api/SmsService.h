@@ -58,11 +58,21 @@ class SmsService {
     int32_t GetModuleInfo(char* model, int32_t length) { return moduleInfo_.Get(model, length); }
     // How many times the worker has read the module's store since the latest start-up.
     int32_t GetReceivePolls() const { return moduleInfo_.ReceivePolls(); }
+    // Switches an option of ModuleOptions by its name ("long-messages", "delivery-reports",
+    // "reassembly-seconds"). 1 when taken; 0 for an unknown name, a value out of range, or an
+    // option the running module's family cannot honour. The last error is not touched.
+    int32_t SetOption(const char* name, int32_t value);
+    // 1 delivered, 0 failed or expired, -1 not known (yet), for a message that asked for status
+    // reports; -1 for any other.
+    int32_t QueryDelivery(int32_t id) { return queues_.QueryDelivery(id); }
 
     // --- Tests and tools -------------------------------------------------------------------------
     // Every wait of the dialogues and of the worker's rest goes through sleep; null restores the
     // real one. Set while the service is idle.
     void SetSleepFunction(SleepFunction sleep) { channel_.SetSleepFunction(std::move(sleep)); }
+    // The clock that ages parts of long messages waiting in the store; null restores the real
+    // one. Set while the service is idle.
+    void SetClockFunction(ClockFunction clock) { channel_.SetClockFunction(std::move(clock)); }
     // The serial device the port opens (a scripted line, a counting one) in place of the
     // platform's; null restores the platform's. Set while the service is idle.
     void UseDevice(std::unique_ptr<SerialDevice> device) {
@@ -131,7 +141,10 @@ class SmsService {
     // The family start-up identified, and what its procedures work with; both written by a
     // start-up before it starts the worker that reads them.
     const ModuleFamily* family_ = nullptr;
-    ModuleSession session_{channel_, queues_, lastError_, edition_, {}, {}};
+    // The same family for the host's threads, from its identification until the service ends:
+    // options it cannot honour are refused meanwhile.
+    std::atomic<const ModuleFamily*> runningFamily_{nullptr};
+    ModuleSession session_{channel_, queues_, lastError_, edition_, &queues_};
     // Written by a start-up before its worker exists, read by that worker.
     Line line_;
     // Held by a start-up from the moment it claims the service until it returns; a stop of

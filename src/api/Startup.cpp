@@ -151,11 +151,13 @@ int32_t SmsService::StartOn(const char* devicePath, int32_t portNumber,
     // and no worker is made to talk to a module nobody wants served.
     family_ = GreetModule();
     if (family_ != nullptr && !StopRequested()) {
+        runningFamily_.store(family_);
         try {
             std::lock_guard<std::mutex> hold(threadLock_);
             workerThread_ = std::thread(&SmsService::WorkerMain, this);
         } catch (const std::system_error&) {
             lastError_.Set(ErrorText::WorkerNotStarted);
+            runningFamily_.store(nullptr);
             running_.store(false);
             started_.store(false);
             channel_.Port().Close();

@@ -12,6 +12,7 @@ namespace tidewire {
 
 void SmsService::EndPath() {
     queues_.SetAccepting(false);
+    runningFamily_.store(nullptr);
     started_.store(false);
     channel_.Port().Close();
     running_.store(false);
@@ -92,8 +93,14 @@ void SmsService::SendStep() {
     if (!queues_.PeekOutgoing(message)) {
         return;
     }
+    session_.sending = SendRecord{};
+    session_.sending.reportWanted = queues_.ReportWanted(message.id);
     const bool sent =
         family_->Send(session_, KindOfText(message.text), message.text, message.number);
+    if (session_.sending.reportWanted) {
+        // The number as it went out, which is what the network's reports name.
+        queues_.RecordParts(message.id, message.number, session_.sending, sent);
+    }
     RemoveLeading86(message.number);
     // The outcome of a message the module has taken is always recorded, also when a stop
     // arrived during the send: dropping it would leave a sent message queued, to be discarded

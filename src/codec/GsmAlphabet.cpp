@@ -26,32 +26,35 @@ const char16_t kDefaultAlphabet[128] = {
     u'x',      u'y',      u'z',      u'\u00E4', u'\u00F6', u'\u00F1', u'\u00FC', u'\u00E0',
 };
 
-// The characters of the extension table that follow an escape; 0 for codes it leaves unused.
+// The characters of the extension table and the codes that follow the escape for them.
+struct Extension {
+    uint8_t code;
+    char16_t character;
+};
+constexpr Extension kExtensionTable[] = {
+    {0x0A, u'\f'}, {0x14, u'^'}, {0x28, u'{'}, {0x29, u'}'}, {0x2F, u'\\'},
+    {0x3C, u'['},  {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'\u20AC'},
+};
+
+// The character of the extension table that follows an escape; 0 for codes it leaves unused.
 char16_t ExtensionCharacter(uint8_t code) {
-    switch (code) {
-        case 0x0A:
-            return u'\f';
-        case 0x14:
-            return u'^';
-        case 0x28:
-            return u'{';
-        case 0x29:
-            return u'}';
-        case 0x2F:
-            return u'\\';
-        case 0x3C:
-            return u'[';
-        case 0x3D:
-            return u'~';
-        case 0x3E:
-            return u']';
-        case 0x40:
-            return u'|';
-        case 0x65:
-            return u'\u20AC';
-        default:
-            return 0;
+    for (const Extension& entry : kExtensionTable) {
+        if (entry.code == code) {
+            return entry.character;
+        }
     }
+    return 0;
+}
+
+// The septet of the default alphabet for a character, or -1. The escape's own slot stands for
+// a space only when read, so it is never chosen.
+int DefaultSeptet(char16_t character) {
+    for (int septet = 0; septet < 128; ++septet) {
+        if (septet != kEscape && kDefaultAlphabet[septet] == character) {
+            return septet;
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -97,6 +100,63 @@ size_t GsmSeptetsToUtf16(const uint8_t* septets, size_t count, char16_t* out, si
         out[written++] = extended != 0 ? extended : kDefaultAlphabet[code];
     }
     return written;
+}
+
+bool Utf16ToGsmSeptets(const char16_t* units, size_t count, uint8_t* septets, size_t capacity,
+                       size_t& septetCount) {
+    septetCount = 0;
+    if (units == nullptr || septets == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const int septet = DefaultSeptet(units[i]);
+        if (septet >= 0) {
+            if (septetCount == capacity) {
+                return false;
+            }
+            septets[septetCount++] = static_cast<uint8_t>(septet);
+            continue;
+        }
+        const Extension* extension = nullptr;
+        for (const Extension& entry : kExtensionTable) {
+            if (entry.character == units[i]) {
+                extension = &entry;
+            }
+        }
+        if (extension == nullptr || capacity - septetCount < 2) {
+            return false;
+        }
+        septets[septetCount++] = kEscape;
+        septets[septetCount++] = extension->code;
+    }
+    return true;
+}
+
+size_t Pack7Bit(const uint8_t* septets, size_t count, unsigned fillBits, uint8_t* octets,
+                size_t capacity) {
+    if (septets == nullptr || octets == nullptr || fillBits > 6) {
+        return 0;
+    }
+    const size_t octetCount = (fillBits + 7 * count + 7) / 8;
+    if (octetCount > capacity) {
+        return 0;
+    }
+    for (size_t i = 0; i < octetCount; ++i) {
+        octets[i] = 0;
+    }
+    // Septet i occupies bits fillBits + 7i to fillBits + 7i + 6, counted from the least
+    // significant bit of the first octet, as Unpack7Bit reads them.
+    size_t bit = fillBits;
+    for (size_t i = 0; i < count; ++i, bit += 7) {
+        const unsigned value = septets[i] & 0x7F;
+        const size_t index = bit / 8;
+        const unsigned shift = bit % 8;
+        octets[index] = static_cast<uint8_t>(octets[index] | (value << shift));
+        if (shift > 1) {
+            octets[index + 1] = static_cast<uint8_t>(octets[index + 1] | (value >> (8 - shift)));
+        }
+    }
+    return octetCount;
 }
 
 }  // namespace tidewire

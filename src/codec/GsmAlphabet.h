@@ -20,6 +20,17 @@ size_t Unpack7Bit(const uint8_t* octets, size_t octetCount, unsigned fillBits, u
 // written, at most outCapacity.
 size_t GsmSeptetsToUtf16(const uint8_t* septets, size_t count, char16_t* out, size_t outCapacity);
 
+// Translates UTF-16 units into septets of the default alphabet, a character of the extension
+// table becoming the escape and its code. False when a unit is in neither table (the text then
+// needs UCS-2) or the septets do not fit capacity; septetCount is then meaningless.
+bool Utf16ToGsmSeptets(const char16_t* units, size_t count, uint8_t* septets, size_t capacity,
+                       size_t& septetCount);
+
+// Packs septets into octets, the first one starting fillBits bits into the first octet (the fill
+// bits after a user-data header, left zero). Returns the octets written, 0 when they do not fit.
+size_t Pack7Bit(const uint8_t* septets, size_t count, unsigned fillBits, uint8_t* octets,
+                size_t capacity);
+
 }  // namespace tidewire
 
 #endif

@@ -23,11 +23,26 @@ constexpr size_t kMaxSubmitOctets =
     2 + kMaxAddressOctets + 4 + kMaxAddressOctets + 4 + kMaxUserDataOctets;
 
 constexpr uint8_t kTypeOfAddressInternational = 0x91;
-constexpr uint8_t kSubmitFirstOctet = 0x11;  // SMS-SUBMIT, relative validity period present
-constexpr uint8_t kValidityLongest = 0xFF;   // 63 weeks
+constexpr uint8_t kSubmitFirstOctet = 0x11;     // SMS-SUBMIT, relative validity period present
+constexpr uint8_t kStatusReportRequest = 0x20;  // TP-SRR of a SUBMIT
+constexpr uint8_t kValidityLongest = 0xFF;      // 63 weeks
 constexpr uint8_t kMessageTypeMask = 0x03;
 constexpr uint8_t kMessageTypeDeliver = 0x00;
 constexpr uint8_t kUserDataHeaderIndicator = 0x40;
+constexpr uint8_t kDcsGsm7 = 0x00;
+constexpr uint8_t kDcsUcs2 = 0x08;
+
+// Concatenation elements of a user-data header: 8-bit reference (00) and 16-bit reference (08).
+constexpr uint8_t kConcatenation8 = 0x00;
+constexpr uint8_t kConcatenation16 = 0x08;
+// The header this library writes: its length octet and element 00 of three octets.
+constexpr size_t kConcatenationHeaderOctets = 6;
+
+// One part's room behind the concatenation header: 160 septets less the 7 the header and its
+// fill bits take, and 140 octets less the header's 6.
+constexpr size_t kSeptetsPerPart = kMaxUserDataSeptets - 7;
+constexpr size_t kOctetsPerPart = kMaxUserDataOctets - kConcatenationHeaderOctets;
+constexpr uint8_t kGsmEscape = 0x1B;
 constexpr uint8_t kTypeOfNumberMask = 0x70;
 constexpr uint8_t kTypeOfNumberAlphanumeric = 0x50;
 
@@ -145,6 +160,117 @@ int Fail(PduMessage& message) {
     return 0;
 }
 
+bool Refuse(PduMessage& message) {
+    message = PduMessage{};
+    return false;
+}
+
+// Writes an SMS-SUBMIT as hex: service centre, first octet, TP-MR 0 (the module assigns its
+// own), destination, PID, DCS, validity, the user-data length and the user data. Both numbers
+// are digits of international type, checked by the caller.
+size_t WriteSubmit(const char* smsc, size_t smscLength, const char* number, size_t numberLength,
+                   uint8_t firstOctet, uint8_t pid, uint8_t dcs, uint8_t userDataLength,
+                   const uint8_t* userData, size_t userDataOctets, char* out, size_t outCapacity) {
+    uint8_t pdu[kMaxSubmitOctets];
+    size_t length = 0;
+    const size_t smscOctets = (smscLength + 1) / 2;
+    pdu[length++] = static_cast<uint8_t>(smscOctets + 1);
+    pdu[length++] = kTypeOfAddressInternational;
+    length += DigitsToOctets(smsc, smscLength, pdu + length);
+    pdu[length++] = firstOctet;
+    pdu[length++] = 0x00;
+    pdu[length++] = static_cast<uint8_t>(numberLength);
+    pdu[length++] = kTypeOfAddressInternational;
+    length += DigitsToOctets(number, numberLength, pdu + length);
+    pdu[length++] = pid;
+    pdu[length++] = dcs;
+    pdu[length++] = kValidityLongest;
+    pdu[length++] = userDataLength;
+    memcpy(pdu + length, userData, userDataOctets);
+    length += userDataOctets;
+    return BytesToHex(pdu, length, out, outCapacity);
+}
+
+// Everything of an SMS-DELIVER up to its user data, which is kept as octets.
+struct DeliverBody {
+    uint8_t firstOctet = 0;
+    SmsAlphabet alphabet = SmsAlphabet::Gsm7Bit;
+    uint8_t userDataLength = 0;  // TP-UDL: septets or octets
+    uint8_t userData[kMaxUserDataOctets];
+    size_t userDataOctets = 0;
+    size_t headerOctets = 0;  // the user-data header with its length octet, 0 without one
+};
+
+// Reads a DELIVER into message (every field but the text) and body. False, with message
+// cleared, for a PDU that is cut short, malformed or not an SMS-DELIVER.
+bool ReadDeliver(const char* pdu, size_t length, PduMessage& message, DeliverBody& body);
+
+// The septets of a 7-bit body's text: after the header and the fill bits that align the text to
+// a septet boundary. Returns how many were unpacked; false when the header is longer than the
+// user data says.
+bool TextSeptets(const DeliverBody& body, uint8_t (&septets)[kMaxUserDataSeptets], size_t& count) {
+    const size_t headerSeptets = (8 * body.headerOctets + 6) / 7;
+    if (headerSeptets > body.userDataLength) {
+        return false;
+    }
+    const unsigned fillBits = static_cast<unsigned>(7 * headerSeptets - 8 * body.headerOctets);
+    count = Unpack7Bit(body.userData + body.headerOctets, body.userDataOctets - body.headerOctets,
+                       fillBits, septets, body.userDataLength - headerSeptets, sizeof(septets));
+    return true;
+}
+
+// The concatenation element of a user-data header, when it has a well-formed one: a part number
+// of 0 or beyond the count makes the element void, as a receiver is asked to treat it.
+Concatenation ReadConcatenation(const DeliverBody& body) {
+    Concatenation found;
+    size_t at = 1;
+    while (at + 2 <= body.headerOctets) {
+        const uint8_t element = body.userData[at];
+        const uint8_t elementLength = body.userData[at + 1];
+        const uint8_t* value = body.userData + at + 2;
+        if (at + 2 + elementLength > body.headerOctets) {
+            break;
+        }
+        if (element == kConcatenation8 && elementLength == 3) {
+            found = {true, false, value[0], value[1], value[2]};
+        } else if (element == kConcatenation16 && elementLength == 4) {
+            found = {true, true, static_cast<uint16_t>((value[0] << 8) | value[1]), value[2],
+                     value[3]};
+        }
+        at += 2u + elementLength;
+    }
+    if (found.present &&
+        (found.total == 0 || found.sequence == 0 || found.sequence > found.total)) {
+        return Concatenation{};
+    }
+    return found;
+}
+
+// Splits plan's data into parts of at most `single` (one part) or `perPart` units of data, a part
+// never ending after a unit for which splitsPair says the next belongs with it.
+template <class SplitsPair>
+bool SplitIntoParts(SubmitText& plan, size_t single, size_t perPart, size_t step, size_t mostParts,
+                    SplitsPair splitsPair) {
+    if (plan.length <= single) {
+        plan.partCount = 1;
+        plan.partEnd[0] = plan.length;
+        return true;
+    }
+    size_t start = 0;
+    while (start < plan.length) {
+        if (plan.partCount == mostParts) {
+            return false;
+        }
+        size_t end = start + perPart < plan.length ? start + perPart : plan.length;
+        if (end < plan.length && splitsPair(end)) {
+            end -= step;
+        }
+        plan.partEnd[plan.partCount++] = end;
+        start = end;
+    }
+    return true;
+}
+
 }  // namespace
 
 SmsAlphabet AlphabetOfDcs(uint8_t dcs) {
@@ -202,25 +328,9 @@ size_t EncodeSubmitPdu(const PduMessage& message, char* out, size_t outCapacity)
         }
     }
 
-    // Service centre, header, destination, then PID, DCS, validity and the user data.
-    uint8_t pdu[kMaxSubmitOctets];
-    size_t length = 0;
-    const size_t smscOctets = (smscLength + 1) / 2;
-    pdu[length++] = static_cast<uint8_t>(smscOctets + 1);
-    pdu[length++] = kTypeOfAddressInternational;
-    length += DigitsToOctets(message.smsc, smscLength, pdu + length);
-    pdu[length++] = kSubmitFirstOctet;
-    pdu[length++] = 0x00;  // Message reference: the module assigns its own.
-    pdu[length++] = static_cast<uint8_t>(numberLength);
-    pdu[length++] = kTypeOfAddressInternational;
-    length += DigitsToOctets(message.number, numberLength, pdu + length);
-    pdu[length++] = message.pid;
-    pdu[length++] = message.dcs;
-    pdu[length++] = kValidityLongest;
-    pdu[length++] = static_cast<uint8_t>(userDataLength);
-    memcpy(pdu + length, userData, userDataLength);
-    length += userDataLength;
-    return BytesToHex(pdu, length, out, outCapacity);
+    return WriteSubmit(message.smsc, smscLength, message.number, numberLength, kSubmitFirstOctet,
+                       message.pid, message.dcs, static_cast<uint8_t>(userDataLength), userData,
+                       userDataLength, out, outCapacity);
 }
 
 int SubmitTpduLength(const char* pduText, size_t pduLength) {
@@ -237,35 +347,37 @@ int SubmitTpduLength(const char* pduText, size_t pduLength) {
     return static_cast<int>(octets - smscPart);
 }
 
-int DecodeDeliverPdu(const char* pdu, size_t length, PduMessage& message) {
+namespace {
+
+bool ReadDeliver(const char* pdu, size_t length, PduMessage& message, DeliverBody& body) {
     message = PduMessage{};
     if (pdu == nullptr) {
-        return 0;
+        return false;
     }
     HexReader reader(pdu, length);
 
     // Service centre: a length octet of 0 means the module stored no service-centre address.
     uint8_t smscLength = 0;
     if (!reader.ReadOctet(smscLength)) {
-        return Fail(message);
+        return Refuse(message);
     }
     if (smscLength > 0) {
         uint8_t smsc[1 + kMaxAddressOctets];
         if (smscLength > sizeof(smsc) || !reader.ReadOctets(smsc, smscLength)) {
-            return Fail(message);
+            return Refuse(message);
         }
         // smsc[0] is the type of address; the digits follow.
         if (!SemiOctetsToAddress(smsc + 1, 2 * (smscLength - 1u), message.smsc,
                                  sizeof(message.smsc))) {
-            return Fail(message);
+            return Refuse(message);
         }
     }
 
     // Only an SMS-DELIVER is a received message; a SUBMIT or STATUS-REPORT stored in the
     // module is left to the caller.
-    uint8_t firstOctet = 0;
-    if (!reader.ReadOctet(firstOctet) || (firstOctet & kMessageTypeMask) != kMessageTypeDeliver) {
-        return Fail(message);
+    if (!reader.ReadOctet(body.firstOctet) ||
+        (body.firstOctet & kMessageTypeMask) != kMessageTypeDeliver) {
+        return Refuse(message);
     }
 
     uint8_t senderLength = 0;
@@ -273,72 +385,240 @@ int DecodeDeliverPdu(const char* pdu, size_t length, PduMessage& message) {
     uint8_t sender[kMaxAddressSemiOctets / 2];
     if (!reader.ReadOctet(senderLength) || senderLength > kMaxAddressSemiOctets ||
         !reader.ReadOctet(senderType) || !reader.ReadOctets(sender, (senderLength + 1u) / 2)) {
-        return Fail(message);
+        return Refuse(message);
     }
     if ((senderType & kTypeOfNumberMask) == kTypeOfNumberAlphanumeric) {
         AlphanumericToAddress(sender, (senderLength + 1u) / 2, senderLength, message.number,
                               sizeof(message.number));
     } else if (!SemiOctetsToAddress(sender, senderLength, message.number, sizeof(message.number))) {
-        return Fail(message);
+        return Refuse(message);
     }
 
     uint8_t timestamp[7];
-    uint8_t userDataLength = 0;
     if (!reader.ReadOctet(message.pid) || !reader.ReadOctet(message.dcs) ||
-        !reader.ReadOctets(timestamp, sizeof(timestamp)) || !reader.ReadOctet(userDataLength)) {
-        return Fail(message);
+        !reader.ReadOctets(timestamp, sizeof(timestamp)) ||
+        !reader.ReadOctet(body.userDataLength)) {
+        return Refuse(message);
     }
     FormatTimestamp(timestamp, message.timestamp);
 
-    const SmsAlphabet alphabet = AlphabetOfDcs(message.dcs);
-    const bool septets = alphabet == SmsAlphabet::Gsm7Bit;
-    if (userDataLength > (septets ? kMaxUserDataSeptets : kMaxUserDataOctets)) {
-        return Fail(message);
+    body.alphabet = AlphabetOfDcs(message.dcs);
+    const bool septets = body.alphabet == SmsAlphabet::Gsm7Bit;
+    if (body.userDataLength > (septets ? kMaxUserDataSeptets : kMaxUserDataOctets)) {
+        return Refuse(message);
     }
-    const size_t userDataOctets = septets ? (7u * userDataLength + 7) / 8 : userDataLength;
-    uint8_t userData[kMaxUserDataOctets];
-    if (!reader.ReadOctets(userData, userDataOctets)) {
-        return Fail(message);
-    }
-
-    // A user-data header (concatenation, ports) comes first; the text starts after it, and in
-    // 7-bit coding after the fill bits that align the text to a septet boundary.
-    size_t headerOctets = 0;
-    if ((firstOctet & kUserDataHeaderIndicator) != 0) {
-        if (userDataOctets == 0) {
-            return Fail(message);
-        }
-        headerOctets = 1u + userData[0];
-        if (headerOctets > userDataOctets) {
-            return Fail(message);
-        }
+    body.userDataOctets = septets ? (7u * body.userDataLength + 7) / 8 : body.userDataLength;
+    if (!reader.ReadOctets(body.userData, body.userDataOctets)) {
+        return Refuse(message);
     }
 
-    if (septets) {
-        const size_t headerSeptets = (8 * headerOctets + 6) / 7;
-        if (headerSeptets > userDataLength) {
-            return Fail(message);
+    // A user-data header (concatenation, ports) comes first; the text starts after it.
+    body.headerOctets = 0;
+    if ((body.firstOctet & kUserDataHeaderIndicator) != 0) {
+        if (body.userDataOctets == 0) {
+            return Refuse(message);
         }
-        const unsigned fillBits = static_cast<unsigned>(7 * headerSeptets - 8 * headerOctets);
+        body.headerOctets = 1u + body.userData[0];
+        if (body.headerOctets > body.userDataOctets) {
+            return Refuse(message);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int DecodeDeliverPdu(const char* pdu, size_t length, PduMessage& message) {
+    DeliverBody body;
+    if (!ReadDeliver(pdu, length, message, body)) {
+        return 0;
+    }
+    if (body.alphabet == SmsAlphabet::Gsm7Bit) {
         uint8_t text[kMaxUserDataSeptets];
-        const size_t septetCount =
-            Unpack7Bit(userData + headerOctets, userDataOctets - headerOctets, fillBits, text,
-                       userDataLength - headerSeptets, sizeof(text));
+        size_t septetCount = 0;
+        if (!TextSeptets(body, text, septetCount)) {
+            return Fail(message);
+        }
         char16_t units[kMaxUserDataSeptets];
         const size_t unitCount = GsmSeptetsToUtf16(text, septetCount, units, kMaxUserDataSeptets);
         Utf16ToHost(units, unitCount, message.text, sizeof(message.text));
         return static_cast<int>(septetCount);
     }
 
-    const uint8_t* const text = userData + headerOctets;
-    const size_t textOctets = userDataOctets - headerOctets;
-    if (alphabet == SmsAlphabet::Ucs2) {
+    const uint8_t* const text = body.userData + body.headerOctets;
+    const size_t textOctets = body.userDataOctets - body.headerOctets;
+    if (body.alphabet == SmsAlphabet::Ucs2) {
         return static_cast<int>(Ucs2ToHost(text, textOctets, message.text, sizeof(message.text)));
     }
     // 8-bit data goes to the host as it came; 140 octets always fit the text field.
     memcpy(message.text, text, textOctets);
     message.text[textOctets] = '\0';
     return static_cast<int>(textOctets);
+}
+
+bool DecodeDeliverText(const char* pdu, size_t length, PduMessage& message, DeliverText& text) {
+    text = DeliverText{};
+    DeliverBody body;
+    if (!ReadDeliver(pdu, length, message, body)) {
+        return false;
+    }
+    text.alphabet = body.alphabet;
+    text.concatenation = ReadConcatenation(body);
+    if (body.alphabet == SmsAlphabet::Gsm7Bit) {
+        uint8_t septets[kMaxUserDataSeptets];
+        size_t septetCount = 0;
+        if (!TextSeptets(body, septets, septetCount)) {
+            return Refuse(message);
+        }
+        text.unitCount = GsmSeptetsToUtf16(septets, septetCount, text.units,
+                                           sizeof(text.units) / sizeof(text.units[0]));
+    } else if (body.alphabet == SmsAlphabet::Ucs2) {
+        const uint8_t* const octets = body.userData + body.headerOctets;
+        text.unitCount = (body.userDataOctets - body.headerOctets) / 2;
+        for (size_t i = 0; i < text.unitCount; ++i) {
+            text.units[i] = static_cast<char16_t>((octets[2 * i] << 8) | octets[2 * i + 1]);
+        }
+    }
+    return true;
+}
+
+bool DecodeStatusReportPdu(const char* pdu, size_t length, StatusReport& report) {
+    report = StatusReport{};
+    if (pdu == nullptr) {
+        return false;
+    }
+    HexReader reader(pdu, length);
+    uint8_t smscLength = 0;
+    uint8_t smsc[1 + kMaxAddressOctets];
+    uint8_t firstOctet = 0;
+    if (!reader.ReadOctet(smscLength) || smscLength > sizeof(smsc) ||
+        !reader.ReadOctets(smsc, smscLength) || !reader.ReadOctet(firstOctet) ||
+        (firstOctet & kMessageTypeMask) != kMessageTypeStatusReport) {
+        return false;
+    }
+    uint8_t recipientLength = 0;
+    uint8_t recipientType = 0;
+    uint8_t recipient[kMaxAddressSemiOctets / 2];
+    uint8_t timestamps[14];  // when the centre took the message, and when it was discharged
+    if (!reader.ReadOctet(report.reference) || !reader.ReadOctet(recipientLength) ||
+        recipientLength > kMaxAddressSemiOctets || !reader.ReadOctet(recipientType) ||
+        !reader.ReadOctets(recipient, (recipientLength + 1u) / 2) ||
+        !reader.ReadOctets(timestamps, sizeof(timestamps)) || !reader.ReadOctet(report.status)) {
+        report = StatusReport{};
+        return false;
+    }
+    if ((recipientType & kTypeOfNumberMask) == kTypeOfNumberAlphanumeric) {
+        AlphanumericToAddress(recipient, (recipientLength + 1u) / 2, recipientLength,
+                              report.recipient, sizeof(report.recipient));
+    } else if (!SemiOctetsToAddress(recipient, recipientLength, report.recipient,
+                                    sizeof(report.recipient))) {
+        report = StatusReport{};
+        return false;
+    }
+    return true;
+}
+
+int MessageTypeOfPdu(const char* pdu, size_t length) {
+    if (pdu == nullptr) {
+        return -1;
+    }
+    HexReader reader(pdu, length);
+    uint8_t smscLength = 0;
+    uint8_t smsc[1 + kMaxAddressOctets];
+    uint8_t firstOctet = 0;
+    if (!reader.ReadOctet(smscLength) || smscLength > sizeof(smsc) ||
+        !reader.ReadOctets(smsc, smscLength) || !reader.ReadOctet(firstOctet)) {
+        return -1;
+    }
+    return firstOctet & kMessageTypeMask;
+}
+
+bool PlanSubmitText(const char16_t* units, size_t count, SubmitCoding coding, size_t mostParts,
+                    SubmitText& plan) {
+    plan.gsm7 = false;
+    plan.length = 0;
+    plan.partCount = 0;
+    if (units == nullptr || count == 0 || count > sizeof(plan.data) / 2 || mostParts == 0 ||
+        mostParts > kMostSubmitParts) {
+        return false;
+    }
+    size_t septets = 0;
+    if (coding == SubmitCoding::Gsm7WhereItFits &&
+        Utf16ToGsmSeptets(units, count, plan.data, sizeof(plan.data), septets)) {
+        plan.gsm7 = true;
+        plan.length = septets;
+        // An escape is always followed by its code: a part never ends after the escape.
+        return SplitIntoParts(plan, kMaxUserDataSeptets, kSeptetsPerPart, 1, mostParts,
+                              [&](size_t end) { return plan.data[end - 1] == kGsmEscape; });
+    }
+    for (size_t i = 0; i < count; ++i) {
+        plan.data[2 * i] = static_cast<uint8_t>(units[i] >> 8);
+        plan.data[2 * i + 1] = static_cast<uint8_t>(units[i] & 0xFF);
+    }
+    plan.length = 2 * count;
+    // A part never ends after the high half of a surrogate pair.
+    return SplitIntoParts(plan, kMaxUserDataOctets, kOctetsPerPart, 2, mostParts, [&](size_t end) {
+        return plan.data[end - 2] >= 0xD8 && plan.data[end - 2] <= 0xDB;
+    });
+}
+
+size_t EncodeSubmitPart(const SubmitPart& part, char* out, size_t outCapacity) {
+    if (out == nullptr || outCapacity == 0) {
+        return 0;
+    }
+    out[0] = '\0';
+    if (part.smsc == nullptr || part.number == nullptr || part.data == nullptr) {
+        return 0;
+    }
+    const size_t smscLength = strnlen(part.smsc, kMaxAddressDigits + 1);
+    const size_t numberLength = strnlen(part.number, kMaxAddressDigits + 1);
+    if (smscLength > kMaxAddressDigits || numberLength > kMaxAddressDigits || numberLength == 0 ||
+        !AllDigits(part.smsc, smscLength) || !AllDigits(part.number, numberLength)) {
+        return 0;
+    }
+    const bool concatenated = part.concatenation.present;
+    const size_t headerOctets = concatenated ? kConcatenationHeaderOctets : 0;
+    uint8_t userData[kMaxUserDataOctets];
+    if (concatenated) {
+        const uint8_t header[kConcatenationHeaderOctets] = {
+            5,
+            kConcatenation8,
+            3,
+            static_cast<uint8_t>(part.concatenation.reference & 0xFF),
+            part.concatenation.total,
+            part.concatenation.sequence};
+        memcpy(userData, header, sizeof(header));
+    }
+    size_t userDataOctets = 0;
+    size_t userDataLength = 0;
+    if (part.gsm7) {
+        // The header takes whole septets: the text begins at the next septet boundary.
+        const size_t headerSeptets = (8 * headerOctets + 6) / 7;
+        if (part.length > kMaxUserDataSeptets - headerSeptets) {
+            return 0;
+        }
+        const unsigned fillBits = static_cast<unsigned>(7 * headerSeptets - 8 * headerOctets);
+        const size_t packed = Pack7Bit(part.data, part.length, fillBits, userData + headerOctets,
+                                       sizeof(userData) - headerOctets);
+        if (packed == 0 && part.length > 0) {
+            return 0;
+        }
+        userDataOctets = headerOctets + packed;
+        userDataLength = headerSeptets + part.length;
+    } else {
+        if (part.length > kMaxUserDataOctets - headerOctets) {
+            return 0;
+        }
+        memcpy(userData + headerOctets, part.data, part.length);
+        userDataOctets = headerOctets + part.length;
+        userDataLength = userDataOctets;
+    }
+    const uint8_t firstOctet =
+        static_cast<uint8_t>(kSubmitFirstOctet | (concatenated ? kUserDataHeaderIndicator : 0) |
+                             (part.statusReport ? kStatusReportRequest : 0));
+    return WriteSubmit(part.smsc, smscLength, part.number, numberLength, firstOctet, 0,
+                       part.gsm7 ? kDcsGsm7 : kDcsUcs2, static_cast<uint8_t>(userDataLength),
+                       userData, userDataOctets, out, outCapacity);
 }
 
 }  // namespace tidewire

@@ -81,6 +81,33 @@ size_t Ucs2ToHost(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCa
     return Utf16ToHost(units, unitCount, out, outCapacity);
 }
 
+size_t Utf16UnitsFittingHost(const char16_t* units, size_t count, size_t maxBytes) {
+    if (units == nullptr) {
+        return 0;
+    }
+    if (count > kMaxTextUnits) {
+        count = kMaxTextUnits;
+    }
+    // Room for the whole text in any codeset (at most four bytes a unit), so that a measure is
+    // never cut short; the host length of a prefix only grows with it, so the longest prefix
+    // that fits is found by halving.
+    char host[4 * kMaxTextUnits + 1];
+    size_t fits = 0;
+    size_t beyond = count + 1;
+    while (beyond - fits > 1) {
+        const size_t middle = fits + (beyond - fits) / 2;
+        if (Utf16ToHost(units, middle, host, sizeof host) <= maxBytes) {
+            fits = middle;
+        } else {
+            beyond = middle;
+        }
+    }
+    if (fits > 0 && fits < count && units[fits - 1] >= 0xD800 && units[fits - 1] <= 0xDBFF) {
+        --fits;
+    }
+    return fits;
+}
+
 size_t BytesToHex(const uint8_t* bytes, size_t count, char* out, size_t outCapacity) {
     if (out == nullptr || outCapacity == 0) {
         return 0;

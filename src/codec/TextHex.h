@@ -33,6 +33,10 @@ size_t HostToUcs2(const char* bytes, size_t byteCount, uint8_t* out, size_t outC
 // outCapacity - 1; NUL-terminated. Returns the bytes written.
 size_t Ucs2ToHost(const uint8_t* ucs2, size_t byteCount, char* out, size_t outCapacity);
 
+// How many of the first units (at most 1024) make host text of at most maxBytes bytes, never
+// ending between the halves of a surrogate pair: where a text longer than a record is cut.
+size_t Utf16UnitsFittingHost(const char16_t* units, size_t count, size_t maxBytes);
+
 // Each byte as two upper-case hex digits, NUL-terminated. Returns 2n, or 0 (empty text) when
 // 2n + 1 does not fit outCapacity.
 size_t BytesToHex(const uint8_t* bytes, size_t count, char* out, size_t outCapacity);

@@ -82,4 +82,12 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetReceivePolls(void) {
     return Guarded<int32_t>(0, [] { return service.GetReceivePolls(); });
 }
 
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetOption(const char* name, int32_t value) {
+    return Guarded<int32_t>(0, [&] { return service.SetOption(name, value); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQueryDelivery(int32_t id) {
+    return Guarded<int32_t>(-1, [&] { return service.QueryDelivery(id); });
+}
+
 }  // extern "C"

@@ -9,11 +9,13 @@
 #ifndef TIDEWIRE_FAMILY_MODULEFAMILY_H
 #define TIDEWIRE_FAMILY_MODULEFAMILY_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "base/Edition.h"
 #include "base/ErrorTexts.h"
+#include "codec/Pdu.h"
 #include "codec/TextHex.h"
 #include "modem/ModemChannel.h"
 #include "tidewire_records.h"
@@ -69,15 +71,88 @@ struct ModuleMemory {
     bool answerOwed = false;
 };
 
+// Where status reports go, to be matched with the message they are about.
+class DeliveryLog {
+  public:
+    // True when the report belonged to a part of a message that asked for one.
+    virtual bool Match(const StatusReport& report) = 0;
+
+  protected:
+    ~DeliveryLog() = default;
+};
+
+// The extensions a host switches on. They hold for the life of the loaded library: the host's
+// threads set them at any time, and the procedures read them as they go. All off, a module sees
+// exactly what it saw before they existed.
+struct ModuleOptions {
+    static constexpr int32_t kDefaultReassemblySeconds = 600;
+    static constexpr int32_t kMostReassemblySeconds = 7 * 24 * 3600;
+
+    // Texts beyond one message go as concatenated messages, and parts of one are joined.
+    std::atomic<bool> longMessages{false};
+    // Messages ask for status reports, which are matched to them.
+    std::atomic<bool> deliveryReports{false};
+    // How long parts of a concatenated message wait for the rest before each goes on its own.
+    std::atomic<int32_t> reassemblySeconds{kDefaultReassemblySeconds};
+};
+
+// What the worker and a send procedure tell each other about one message besides its outcome.
+struct SendRecord {
+    // Set by the worker: the message asks for status reports.
+    bool reportWanted = false;
+    // Set by the procedure: the parts the module accepted, in order, each with the reference
+    // the module answered with ("+CMGS: <mr>"), -1 where the answer held none.
+    uint8_t partCount = 0;
+    int16_t references[kMostSubmitParts] = {};
+};
+
+// Where the GSM module routes status reports (AT+CNMI's <ds>) in this run.
+enum class ReportRouting : uint8_t { Off, Stored, Refused };
+
+// The parts of a concatenated message that wait in the module's store for the rest, and since
+// when, so that a lost part cannot hold them there for ever.
+struct WaitingGroup {
+    bool inUse = false;
+    bool wideReference = false;
+    uint16_t reference = 0;
+    uint8_t total = 0;
+    char sender[32] = {};
+    uint64_t sinceMs = 0;
+};
+constexpr size_t kMostWaitingGroups = 64;
+
 // What a family's procedures work with while the service runs.
 struct ModuleSession {
+    ModuleSession(ModemChannel& channelToModule, Inbox& received, ErrorLog& failures,
+                  Edition editionOfLibrary, DeliveryLog* reports = nullptr)
+        : channel(channelToModule),
+          inbox(received),
+          errors(failures),
+          edition(editionOfLibrary),
+          deliveries(reports) {}
+    ModuleSession(const ModuleSession&) = delete;
+    ModuleSession& operator=(const ModuleSession&) = delete;
+
     ModemChannel& channel;
     Inbox& inbox;
     ErrorLog& errors;
     Edition edition;
     // The GSM service centre: the start-up argument (at most 19 bytes), or "card" until the
     // SIM's own number replaces it.
-    char serviceCentre[20];
+    char serviceCentre[20] = {};
+    // Where status reports are matched; none where nobody asks for them.
+    DeliveryLog* deliveries;
+
+    // Switched on by the host; they outlive every run.
+    ModuleOptions options;
+    // The reference of the next concatenated message sent: it changes with every one, also
+    // across runs, so a handset never joins the parts of two messages.
+    uint8_t nextConcatenationReference = 0;
+
+    // --- State of one run, which a family's set-up starts afresh ------------------------------
+    SendRecord sending;
+    ReportRouting reportRouting = ReportRouting::Off;
+    WaitingGroup waitingGroups[kMostWaitingGroups];
     ModuleMemory memory;
 
     // True when a stop is to end the set-up before its next step: only the current edition
@@ -106,6 +181,9 @@ class ModuleFamily {
     const char* ModelToken() const { return modelToken_; }
     // Whether start-up asks the SIM ("AT+CPIN?") before the worker starts.
     SimCheck Sim() const { return sim_; }
+    // Whether the family honours the options of ModuleOptions; one that does not sends and
+    // receives as if they were off.
+    bool TakesOptions() const { return takesOptions_; }
 
     // Brings the module into the state the send and receive procedures expect. Failed ends the
     // service with its text; a port failure is the caller's to handle.
@@ -126,14 +204,16 @@ class ModuleFamily {
     virtual bool SendMultiByte(ModuleSession& session, const char* text,
                                char (&number)[32]) const = 0;
 
-    constexpr ModuleFamily(int32_t code, const char* modelToken, SimCheck sim)
-        : code_(code), modelToken_(modelToken), sim_(sim) {}
+    constexpr ModuleFamily(int32_t code, const char* modelToken, SimCheck sim,
+                           bool takesOptions = false)
+        : code_(code), modelToken_(modelToken), sim_(sim), takesOptions_(takesOptions) {}
     ~ModuleFamily() = default;
 
   private:
     int32_t code_;
     const char* modelToken_;
     SimCheck sim_;
+    bool takesOptions_;
 };
 
 // One step of a set-up: a command the module answers OK, and what its failure means.

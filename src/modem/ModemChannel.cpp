@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "modem/ResultLines.h"
+
 namespace tidewire {
 
 namespace {
@@ -12,13 +14,23 @@ void RealSleep(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+uint64_t RealClock() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 }  // namespace
 
 ModemChannel::ModemChannel(const std::atomic<bool>& running)
-    : running_(running), sleep_(RealSleep) {}
+    : running_(running), sleep_(RealSleep), clock_(RealClock) {}
 
 void ModemChannel::SetSleepFunction(SleepFunction sleep) {
     sleep_ = sleep ? std::move(sleep) : SleepFunction(RealSleep);
+}
+
+void ModemChannel::SetClockFunction(ClockFunction clock) {
+    clock_ = clock ? std::move(clock) : ClockFunction(RealClock);
 }
 
 void ModemChannel::Sleep(uint32_t milliseconds) {
@@ -75,6 +87,22 @@ bool ModemChannel::SendAtCommand(const char* command, const char* expectedToken,
     });
     SettleEntry(verdict);
     return verdict == Verdict::Accepted;
+}
+
+Verdict ModemChannel::Ask(const char* command, ReplyBuffer& reply) {
+    if (!port_.IsOpen()) {
+        return Verdict::Refused;
+    }
+    CancelAbandonedEntry();
+    PurgeAndWrite(command);
+    const Verdict verdict = ReplyPoll(reply, plans::kCommandAnswer, [](const ReplyBuffer& r) {
+        if (HasOkLine(r, 0)) {
+            return Verdict::Accepted;
+        }
+        return HasErrorLine(r, 0) ? Verdict::Refused : Verdict::Pending;
+    });
+    SettleEntry(verdict);
+    return verdict;
 }
 
 Verdict ModemChannel::ReplyPoll(ReplyBuffer& reply, const PollPlan& plan, PollTest test) {

@@ -21,6 +21,10 @@ namespace tidewire {
 // all, with a scripted port) without changing a single poll count.
 using SleepFunction = std::function<void(uint32_t milliseconds)>;
 
+// Milliseconds on a steady clock, for what must age across cycles (parts of a long message
+// waiting for the rest); tests move it themselves.
+using ClockFunction = std::function<uint64_t()>;
+
 class ModemChannel {
   public:
     // running is the service's flag: cleared, it ends the polls whose plan watches it.
@@ -34,6 +38,9 @@ class ModemChannel {
     // Null restores the real sleep.
     void SetSleepFunction(SleepFunction sleep);
     void Sleep(uint32_t milliseconds);
+    // Null restores the real clock.
+    void SetClockFunction(ClockFunction clock);
+    uint64_t NowMs() const { return clock_(); }
     bool StopRequested() const { return !running_.load(); }
 
     // Every command of a dialogue goes out this way: whatever the module said before (late
@@ -47,6 +54,9 @@ class ModemChannel {
     // One command, then polls every 200 ms (at most 12) for expected (true) or error (false).
     // False at once on a closed port.
     bool SendAtCommand(const char* command, const char* expectedToken, const char* errorToken);
+    // A command whose answer is read, not only judged: the same exchange, ending at an "OK" or
+    // error line of its own; the answer is left in reply. Accepted, Refused or TimedOut.
+    Verdict Ask(const char* command, ReplyBuffer& reply);
 
     // The reply poll every dialogue is built from: sleep, read what has arrived, append,
     // upper-case (when the plan asks), test. The test's first verdict other than Pending ends
@@ -69,6 +79,7 @@ class ModemChannel {
     const std::atomic<bool>& running_;
     CSerialPort port_;
     SleepFunction sleep_;
+    ClockFunction clock_;
     // Used only by the thread that talks to the port.
     bool entryMayBeOpen_ = false;
 };

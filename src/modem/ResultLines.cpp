@@ -186,22 +186,28 @@ Verdict FinalResult(const ReplyBuffer& reply) {
     return ResultOfLine(data + begin, end - begin);
 }
 
-bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {
+bool ReadNumber(const ReplyBuffer& reply, size_t& cursor, size_t mostDigits, long& value) {
     const char* data = reply.Data();
     const size_t end = reply.Length();
     while (cursor < end && data[cursor] == ' ') {
         ++cursor;
     }
     size_t digits = 0;
-    long value = 0;
+    value = 0;
     while (cursor < end && data[cursor] >= '0' && data[cursor] <= '9') {
-        if (++digits > 9) {
+        if (++digits > mostDigits) {
             return false;
         }
         value = value * 10 + (data[cursor] - '0');
         ++cursor;
     }
-    if (digits == 0 || cursor >= end || data[cursor] != ',') {
+    return digits > 0;
+}
+
+bool ReadStoreIndex(const ReplyBuffer& reply, size_t& cursor, int& index) {
+    long value = 0;
+    if (!ReadNumber(reply, cursor, 9, value) || cursor >= reply.Length() ||
+        reply.Data()[cursor] != ',') {
         return false;
     }
     index = static_cast<int>(value);

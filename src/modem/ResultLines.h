@@ -54,6 +54,10 @@ Verdict MessageVerdict(const ReplyBuffer& reply, size_t from, BareOk bareOk);
 // lines, so it never stands last).
 Verdict FinalResult(const ReplyBuffer& reply);
 
+// Reads blanks, then one to mostDigits digits, from `cursor` on, which is left after what was
+// read. False when there are no digits, or more.
+bool ReadNumber(const ReplyBuffer& reply, size_t& cursor, size_t mostDigits, long& value);
+
 // Reads the store index of a listing entry ("+CMGL: <index>,..."): blanks, then one to nine
 // digits ending at a comma, from `cursor` on, which is left after what was read. False when there
 // is none or it is absurdly long: such an entry is left alone rather than read or deleted under

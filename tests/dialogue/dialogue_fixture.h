@@ -209,10 +209,12 @@ class ChannelTest : public ScriptedLineTest {
 
 // The procedures of one family on the channel, with the inbox and the error log they report
 // to, as the worker calls them.
-class FamilyTest : public ChannelTest, private Inbox, private ErrorLog {
+class FamilyTest : public ChannelTest, private Inbox, private ErrorLog, private DeliveryLog {
   protected:
     explicit FamilyTest(Edition edition = Edition::Current)
-        : session_{channel_, *this, *this, edition, {}, {}} {}
+        : session_{channel_, *this, *this, edition, this} {
+        channel_.SetClockFunction([this] { return clockMs_; });
+    }
 
     // The port as start-up leaves it, for the procedures of `family`, which know nothing yet
     // of the module.
@@ -249,10 +251,18 @@ class FamilyTest : public ChannelTest, private Inbox, private ErrorLog {
 
     ModuleSession session_;
     const ModuleFamily* family_ = nullptr;
+    // The clock the procedures read; it moves only when a test moves it.
+    uint64_t clockMs_ = 0;
+    // The status reports handed over for matching, in order.
+    std::vector<StatusReport> reports_;
 
   private:
     void Take(const ReceivedMessage& record) override { received_.push_back(record); }
     void Record(ErrorText error) override { lastError_ = ErrorTextUtf8(error); }
+    bool Match(const StatusReport& report) override {
+        reports_.push_back(report);
+        return true;
+    }
 
     std::vector<ReceivedMessage> received_;
     const char* lastError_ = nullptr;

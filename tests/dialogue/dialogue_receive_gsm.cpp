@@ -157,6 +157,22 @@ TEST_F(GsmReceiveTest, StopWhileTheModuleIsSilentEndsWithinOnePoll) {
     EXPECT_EQ(PollsAfter("AT+CMGL=4\r"), 2u);
 }
 
+TEST_F(GsmReceiveTest, StopDuringTheDeleteWalkWaitsOnlyForTheDeleteInProgress) {
+    // Twenty listed messages whose deletes the module never answers, so each delete waits out
+    // its whole limit; the stop comes with the first. The other nineteen stay in the store.
+    std::string listing = "\r\n";
+    for (int index = 1; index <= 20; ++index) {
+        listing += Entry(std::to_string(index));
+    }
+    modem_->OnWrite("AT+CMGF=0\r", Strings{"\r\nOK\r\n"});
+    modem_->OnWrite("AT+CMGL=4\r", Strings{listing + "\r\nOK\r\n"});
+    modem_->OnWrite("AT+CMGD=",
+                    [this](const std::string&, ScriptedSerialDevice&) { running_ = false; });
+    EXPECT_FALSE(Receive()) << "the worker is to end";
+    EXPECT_EQ(Deletes(), Strings{"AT+CMGD=1\r"});
+    EXPECT_EQ(TakeReceived().size(), 1u);
+}
+
 TEST_F(GsmReceiveTest, SilentStoreIsGivenUpAfterTwentyTwoPolls) {
     ScriptStore({});
     EXPECT_TRUE(Receive());

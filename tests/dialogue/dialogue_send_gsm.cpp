@@ -225,23 +225,27 @@ TEST_F(GsmSendTest, StatusLinesAroundThePromptAndTheVerdictAreIgnored) {
     EXPECT_EQ(PollsAfter("Hello\x1A"), 2u);
 }
 
-TEST_F(GsmSendTest, PduModePutsCountryCodeBeforeNationalNumbers) {
+TEST_F(GsmSendTest, PduModePutsCountryCodeBeforeNationalNumbersOnly) {
     ScriptSend();
-    const std::pair<const char*, const char*> numbers[] = {
-        {"13912345678", "8613912345678"},
-        {"+13912345678", "+8613912345678"},
-        {"8613912345678", "8613912345678"},
-        {"+8613912345678", "+8613912345678"},
+    struct Case {
+        const char* given;
+        const char* reported;     // the number buffer afterwards, for the worker's report
+        const char* destination;  // the destination field of the SUBMIT
     };
-    for (const auto& [given, sent] : numbers) {
-        SCOPED_TRACE(given);
-        NumberBuffer buffer(given);
+    const Case numbers[] = {
+        {"13912345678", "8613912345678", "0D91683119325476F8"},
+        {"8613912345678", "8613912345678", "0D91683119325476F8"},
+        {"+8613912345678", "+8613912345678", "0D91683119325476F8"},
+        // A number written with "+" carries its own country code: no 86 goes in.
+        {"+4915112345678", "+4915112345678", "0D91945111325476F8"},
+    };
+    for (const Case& number : numbers) {
+        SCOPED_TRACE(number.given);
+        NumberBuffer buffer(number.given);
         EXPECT_TRUE(SendPdu(kChineseZhong, buffer));
-        EXPECT_STREQ(buffer.digits, sent) << "the worker reports the rewritten number";
+        EXPECT_STREQ(buffer.digits, number.reported);
         EXPECT_EQ(WrittenPdu(),
-                  "04912143651100"
-                  "0D91683119325476F8"
-                  "0008FF024E2D");
+                  std::string("04912143651100") + number.destination + "0008FF024E2D");
     }
 }
 
@@ -272,7 +276,7 @@ TEST_F(GsmSendTest, PduModeRefusesAServiceCentreThatIsNoNumber) {
 TEST_F(GsmSendTest, PduModeRefusesDestinationsOverFifteenDigits) {
     ScriptSend();
     EXPECT_TRUE(SendPdu(kChineseZhong, "1391234567890")) << "86 and 13 digits make 15";
-    for (const char* number : {"13912345678901", "8613912345678901", "+13912345678901",
+    for (const char* number : {"13912345678901", "8613912345678901", "+1391234567890123",
                                "123456789012345678901234567890"}) {
         SCOPED_TRACE(number);
         ClearLog();

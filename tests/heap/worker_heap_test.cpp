@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -122,6 +123,54 @@ TEST_P(WorkerHeapTest, SendsAndReceivesWithoutAHeapCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, WorkerHeapTest, testing::Values(666, 870, 860, 865));
+
+// The options of a GSM module: a long message and a 7-bit one that ask for status reports, the
+// reports matched to them, and a long message received in parts and joined.
+class WorkerHeapOptionsTest : public WorkerHeapTest {
+  protected:
+    void LongRound() {
+        const std::string text(200, 'x');
+        const int32_t ids[2] = {service_.SendMessage(text.c_str(), "13912345678"),
+                                service_.SendMessage("Gr\xC3\xBC\xC3\x9F"
+                                                     "e",
+                                                     "13912345678")};
+        sim::IncomingMessage message;
+        message.sender = "+8613912345678";
+        message.textUtf8 = std::string(300, 'y');
+        sim::PartSelection parts;
+        parts.order = {2, 1};
+        const sim::InjectResult result = engine_.InjectParts(message, parts);
+        ASSERT_TRUE(result.stored) << result.error;
+        for (const int32_t id : ids) {
+            ASSERT_GE(id, 0);
+            ASSERT_TRUE(Eventually([&] { return service_.QueryDelivery(id) == 1; })) << id;
+        }
+        char record[sizeof(ReceivedMessage)];
+        size_t received = 0;
+        ASSERT_TRUE(Eventually([&] {
+            while (service_.GetNextMessage(record) == 1) {
+                received += std::strlen(record);
+            }
+            return received == message.textUtf8.size();
+        }));
+        char report[sizeof(OutgoingMessage)];
+        while (service_.Report(report) == 1) {
+        }
+    }
+};
+
+TEST_P(WorkerHeapOptionsTest, LongMessagesAndReportsWithoutAHeapCall) {
+    ASSERT_EQ(service_.SetOption("long-messages", 1), 1);
+    ASSERT_EQ(service_.SetOption("delivery-reports", 1), 1);
+    const uint64_t before = heapcount::WatchedThreadHeapCalls();
+    LongRound();
+    const uint64_t afterFirst = heapcount::WatchedThreadHeapCalls();
+    LongRound();
+    EXPECT_EQ(afterFirst - before, 0u) << "first round";
+    EXPECT_EQ(heapcount::WatchedThreadHeapCalls() - afterFirst, 0u) << "second round";
+}
+
+INSTANTIATE_TEST_SUITE_P(Gsm, WorkerHeapOptionsTest, testing::Values(666));
 
 }  // namespace
 }  // namespace tidewire

@@ -284,5 +284,46 @@ TEST_F(PduDecodeTest, ReusedBlockKeepsNothingOfThePreviousMessage) {
     EXPECT_EQ(message_.number[12], '\0');
 }
 
+TEST_F(PduDecodeTest, ConcatenationHeadersAndStatusReportsAreRead) {
+    // Part 2 of 2 under the 8-bit reference 0x4C (python-gsmmodem's test data), and part 1 of 2
+    // under the 16-bit reference 0x0010 (element 08).
+    const std::string eightBit =
+        "07912160130320F6440B916171056429F5000021405291651569320500034C0202E9E8301D44479741F0B09C"
+        "3E0785E56590BCCC0ED3CB6410FD0D7ABBCBA0B0FB4D4797E52E10";
+    DeliverText text;
+    ASSERT_TRUE(DecodeDeliverText(eightBit.c_str(), eightBit.size(), message_, text));
+    EXPECT_TRUE(text.concatenation.present && !text.concatenation.wideReference);
+    EXPECT_EQ(text.concatenation.reference, 0x4C);
+    EXPECT_EQ(text.concatenation.total, 2);
+    EXPECT_EQ(text.concatenation.sequence, 2);
+    EXPECT_EQ(std::u16string(text.units, text.unitCount),
+              u"that the parts are related to one another. ");
+    EXPECT_STREQ(message_.number, "16175046925");
+
+    const std::string wide =
+        "07911356131313F64004850120390011609232239180A006080400100201D7327BFD6EB340E2321BF46E83EA77"
+        "90F5"
+        "9D1E97DBE1341B442F83C465763D3DA797E56537C81D0ECB41AB59CC1693C16031D96C064241E5656838AF03A9"
+        "6230982A269BCD462917C8FA4E8FCBED709A0D7ABBE9F6B0FB5C7683D27350984D4FABC9A0B33C4C4FCF5D20EB"
+        "FB2D079DCB62793DBD06D9C36E50FB2D4E97D9A0B49B5E96BBCB";
+    ASSERT_TRUE(DecodeDeliverText(wide.c_str(), wide.size(), message_, text));
+    EXPECT_TRUE(text.concatenation.present && text.concatenation.wideReference);
+    EXPECT_EQ(text.concatenation.reference, 0x0010);
+    EXPECT_EQ(text.concatenation.sequence, 1);
+    EXPECT_EQ(std::u16string(text.units, 6), u"Welkom");
+
+    // A status report (python-gsmmodem's): reference 183 to 0829200000, delivered.
+    const std::string report = "07917248014000F506B70AA18092020000317071518590803170715185418000";
+    StatusReport status;
+    ASSERT_TRUE(DecodeStatusReportPdu(report.c_str(), report.size(), status));
+    EXPECT_EQ(status.reference, 183);
+    EXPECT_STREQ(status.recipient, "0829200000");
+    EXPECT_EQ(status.status, 0x00);
+    EXPECT_EQ(MessageTypeOfPdu(report.c_str(), report.size()), 2);
+    EXPECT_FALSE(DecodeDeliverText(report.c_str(), report.size(), message_, text));
+    EXPECT_FALSE(DecodeStatusReportPdu(eightBit.c_str(), eightBit.size(), status));
+    EXPECT_FALSE(DecodeStatusReportPdu(report.c_str(), report.size() - 2, status));
+}
+
 }  // namespace
 }  // namespace tidewire

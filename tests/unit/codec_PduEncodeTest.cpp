@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/BoundedCopy.h"
 #include "codec/Pdu.h"
@@ -100,6 +101,45 @@ TEST_F(PduEncodeTest, GbkHostTextIsSentAsUcs2) {
     }
     EXPECT_EQ(Encode(Submit("123456", "8612345", "\xD6\xD0\xCE\xC4")),
               "049121436511000791682143F50008FF044E2D6587");
+}
+
+// Lays out a text of UTF-8 host characters for sending.
+SubmitText Plan(const std::u16string& text, SubmitCoding coding, size_t mostParts, bool* fits) {
+    SubmitText plan;
+    *fits = PlanSubmitText(text.data(), text.size(), coding, mostParts, plan);
+    return plan;
+}
+
+std::vector<size_t> PartEnds(const SubmitText& plan) {
+    return std::vector<size_t>(plan.partEnd, plan.partEnd + plan.partCount);
+}
+
+TEST(PlanSubmitTextTest, PartsHoldWhatTheyMayAndNeverSplitAPair) {
+    bool fits = false;
+    // One 7-bit message holds 160 septets, é and € among them (€ takes two: escape and code).
+    SubmitText plan =
+        Plan(std::u16string(158, u'\u00E9') + u"\u20AC", SubmitCoding::Gsm7WhereItFits, 4, &fits);
+    EXPECT_TRUE(fits && plan.gsm7);
+    EXPECT_EQ(PartEnds(plan), std::vector<size_t>{160});
+    // Parts hold 153 septets, one less where an escape would be cut from its code.
+    plan = Plan(std::u16string(152, u'a') + u"\u20AC" + std::u16string(10, u'b'),
+                SubmitCoding::Gsm7WhereItFits, 4, &fits);
+    EXPECT_TRUE(fits && plan.gsm7);
+    EXPECT_EQ(PartEnds(plan), (std::vector<size_t>{152, 164}));
+    // A character outside the alphabet makes the whole text UCS-2: 70 units in one message,
+    // 67 a part, one less where a surrogate pair would be cut.
+    plan = Plan(u"`" + std::u16string(69, u'a'), SubmitCoding::Gsm7WhereItFits, 4, &fits);
+    EXPECT_TRUE(fits && !plan.gsm7);
+    EXPECT_EQ(PartEnds(plan), std::vector<size_t>{140});
+    plan = Plan(std::u16string(66, u'\u4E2D') + u"\U0001F600" + u"abcde", SubmitCoding::Ucs2, 4,
+                &fits);
+    EXPECT_TRUE(fits && !plan.gsm7);
+    EXPECT_EQ(PartEnds(plan), (std::vector<size_t>{132, 146}));
+    // What does not fit the parts allowed is refused.
+    Plan(std::u16string(71, u'\u4E2D'), SubmitCoding::Ucs2, 1, &fits);
+    EXPECT_FALSE(fits);
+    Plan(std::u16string(), SubmitCoding::Ucs2, 1, &fits);
+    EXPECT_FALSE(fits);
 }
 
 TEST(SubmitTpduLengthTest, RefusesTextsWithoutATpdu) {

@@ -52,6 +52,7 @@ typedef int32_t(HOST_CALL* RecordFn)(char*);
 typedef int32_t(HOST_CALL* QueryFn)(int32_t);
 typedef int32_t(HOST_CALL* GetLastErrorFn)(char*, int32_t);
 typedef int32_t(HOST_CALL* GetLastErrorLegacyFn)(char*);
+typedef int32_t(HOST_CALL* SetOptionFn)(const char*, int32_t);
 
 /* Record layouts as hosts declare them: byte offsets, not the library's structures. */
 enum {
@@ -155,7 +156,7 @@ static const Export kCurrentExports[] = {
     {"SMSReport", 4},           {"SMSSendMessage", 5},    {"SMSSeviceStarted", 6},
     {"SMSStartService", 7},     {"SMSStopSerice", 8},     {"SMSStartServiceEx", 9},
     {"SMSSetTraceFile", 10},    {"SMSGetModuleInfo", 11}, {"SMSGetLastErrorCode", 12},
-    {"SMSGetReceivePolls", 13},
+    {"SMSGetReceivePolls", 13}, {"SMSSetOption", 14},     {"SMSQueryDelivery", 15},
 };
 static const Export kLegacyExports[] = {
     {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},      {"SMSReport", 4},
@@ -175,6 +176,8 @@ typedef struct Library {
     RecordFn next;
     GetLastErrorFn lastError;
     GetLastErrorLegacyFn lastErrorLegacy;
+    SetOptionFn setOption;
+    QueryFn queryDelivery;
 } Library;
 
 /* GetProcAddress's result as the one function type C lets every function pointer pass
@@ -194,13 +197,15 @@ static void CheckExportTable(HMODULE module, int legacy) {
     const Export* const table = legacy ? kLegacyExports : kCurrentExports;
     const size_t count =
         legacy ? sizeof kLegacyExports / sizeof *table : sizeof kCurrentExports / sizeof *table;
+    WORD last = 0;
     for (size_t i = 0; i < count; ++i) {
         const AnyFunction named = ByName(module, table[i].name);
         const AnyFunction numbered = ByOrdinal(module, table[i].ordinal);
         Check(named != NULL, "%s is not exported by name", table[i].name);
         Check(numbered == named, "ordinal %u is not %s", table[i].ordinal, table[i].name);
+        last = table[i].ordinal > last ? table[i].ordinal : last;
     }
-    Check(ByOrdinal(module, (WORD)(count + 1)) == NULL, "ordinal %u exists", (unsigned)count + 1);
+    Check(ByOrdinal(module, (WORD)(last + 1)) == NULL, "ordinal %u exists", (unsigned)last + 1);
     /* Hosts import plain names: no decorated twin may exist beside them. */
     Check(ByName(module, "SMSQuery@4") == NULL && ByName(module, "_SMSQuery@4") == NULL,
           "a decorated name is exported");
@@ -212,6 +217,8 @@ static void CheckExportTable(HMODULE module, int legacy) {
         Check(ByName(module, "SMSSetTraceFile") == NULL, "the legacy edition has SMSSetTraceFile");
         Check(ByName(module, "SMSGetLastErrorCode") == NULL,
               "the legacy edition has SMSGetLastErrorCode");
+        Check(ByName(module, "SMSSetOption") == NULL && ByName(module, "SMSQueryDelivery") == NULL,
+              "the legacy edition has the options");
     }
 }
 
@@ -236,11 +243,14 @@ static int Load(Library* library, const char* path, int legacy) {
         library->startEx = (StartServiceExFn)ByName(m, "SMSStartServiceEx");
         library->started = (SeviceStartedFn)ByName(m, "SMSSeviceStarted");
         library->lastError = (GetLastErrorFn)ByName(m, "SMSGetLastError");
+        library->setOption = (SetOptionFn)ByName(m, "SMSSetOption");
+        library->queryDelivery = (QueryFn)ByName(m, "SMSQueryDelivery");
     }
     const int complete = library->start && library->stop && library->send && library->report &&
                          library->query && library->next &&
                          (legacy ? library->lastErrorLegacy != NULL
-                                 : library->startEx && library->started && library->lastError);
+                                 : library->startEx && library->started && library->lastError &&
+                                       library->setOption && library->queryDelivery);
     Check(complete, "%s lacks an export", path);
     return complete;
 }
@@ -558,6 +568,17 @@ static void RunService(Library* l, int port) {
     } else {
         Check(Send(l, "", ASCII_NUMBER) == -1, "an empty text was accepted");
         EXPECT_LAST_ERROR(l, TEXT_LEGACY_EMPTY);
+    }
+
+    if (!l->legacy) {
+        /* The extensions, once each: an option set to the value it has, which changes nothing
+         * on the line, and a delivery nobody asked for; neither touches the last error. */
+        int32_t result;
+        CHECKED_CALL(result, l->setOption("reassembly-seconds", 600));
+        Check(result == 1, "SMSSetOption(reassembly-seconds, 600) gave %ld", (long)result);
+        CHECKED_CALL(result, l->queryDelivery(0));
+        Check(result == -1, "SMSQueryDelivery(0) gave %ld before any send", (long)result);
+        EXPECT_LAST_ERROR(l, TEXT_ALREADY_STARTED);
     }
 
     label = "send";

@@ -77,7 +77,9 @@ current_table='1 SMSGetLastError
 10 SMSSetTraceFile
 11 SMSGetModuleInfo
 12 SMSGetLastErrorCode
-13 SMSGetReceivePolls'
+13 SMSGetReceivePolls
+14 SMSSetOption
+15 SMSQueryDelivery'
 legacy_table='1 SMSGetLastError
 2 SMSGetNextMessage
 3 SMSQuery
