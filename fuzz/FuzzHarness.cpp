@@ -101,7 +101,7 @@ const ModuleFamily& FamilyOrTrap(int32_t code) {
 }  // namespace
 
 ScriptedFamily::ScriptedFamily(int32_t family)
-    : session{channel, *this, *this, Edition::Current, {}, {}}, family_(FamilyOrTrap(family)) {
+    : session{channel, *this, *this, Edition::Current}, family_(FamilyOrTrap(family)) {
     auto made = ScriptedSerialDevice::Make();
     modem = made.second;
     channel.Port().SetDevice(std::move(made.first));
