@@ -233,9 +233,11 @@ class Service:
         reassembly_seconds) are set first, so the first reading of the module's store already
         joins parts; set_option() raises before the port is opened when the library refuses
         one. A CDMA module leaves long messages and delivery reports unused (see set_option)."""
-        for name, value in (("long-messages", self.long_messages),
-                            ("delivery-reports", self.delivery_reports),
-                            ("reassembly-seconds", self.reassembly_seconds)):
+        # A start that the running service will refuse must not change that service's options.
+        options = () if self.running else (("long-messages", self.long_messages),
+                                            ("delivery-reports", self.delivery_reports),
+                                            ("reassembly-seconds", self.reassembly_seconds))
+        for name, value in options:
             if value is not None:
                 self.set_option(name, int(value))
         centre = None
