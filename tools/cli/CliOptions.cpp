@@ -141,7 +141,8 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
         ->type_name("");
     send->add_option("TEXT", options.text, "the text, 1 to 255 bytes")->required()->type_name("");
     send->add_option("--timeout", options.timeoutSeconds,
-                     "how long to wait for the module's outcome (default 120)")
+                     "how long to wait for the module's outcome, and with --report for the "
+                     "delivery report after it (default 120, both together)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1, 86400));
     send->add_flag("--long", options.longMessages,
