@@ -229,6 +229,27 @@ class ServiceWithModemTest(unittest.TestCase):
         self.assertEqual((rejected.code, rejected.text), (0, ""))
         self.assertIn("refused the message", str(rejected))
 
+    def test_long_message_with_delivery_report_is_told_delivered(self):
+        # The options belong to the library file, which every test here shares: off afterwards.
+        self.service.stop()
+        sms = tidewire.Service(device=self.sim.link, library=required_env("TIDEWIRE_LIBRARY"),
+                               long_messages=True, delivery_reports=True)
+        self.addCleanup(sms.set_option, "long-messages", 0)
+        self.addCleanup(sms.set_option, "delivery-reports", 0)
+        # The report comes well after the module's OK: the wait must be for the report.
+        self.sim.command("report-delay 700")
+        self.addCleanup(self.sim.command, "report-delay 0")
+
+        async def host():
+            with sms:
+                message_id = sms.send("Grüße aus München! " * 10, "8613912345678")
+                self.assertIs(sms.wait_for(message_id, DEADLINE), True)
+                return await sms.delivery_async(message_id, timeout=DEADLINE)
+
+        self.assertIs(asyncio.run(host()), True)
+        parts = re.findall(r"part=\d/2 ref=\d+ report=requested", "\n".join(self.sim.sent(2)))
+        self.assertEqual(len(parts), 2, self.sim.output()[-2000:])
+
     def test_nul_in_text_is_refused_before_the_library_would_cut_it(self):
         with self.assertRaises(ValueError):
             self.service.send("first part\0lost part", "13800138000")

@@ -82,6 +82,12 @@ def _declare(lib: ctypes.CDLL, name: str) -> None:
     if hasattr(lib, "SMSGetModuleInfo"):
         lib.SMSGetModuleInfo.argtypes = [ctypes.c_void_p, c_int32]
         lib.SMSGetModuleInfo.restype = c_int32
+    if hasattr(lib, "SMSSetOption"):
+        lib.SMSSetOption.argtypes = [c_char_p, c_int32]
+        lib.SMSSetOption.restype = c_int32
+    if hasattr(lib, "SMSQueryDelivery"):
+        lib.SMSQueryDelivery.argtypes = [c_int32]
+        lib.SMSQueryDelivery.restype = c_int32
 
 
 def load_library(path: Optional[str] = None) -> ctypes.CDLL:

@@ -102,6 +102,15 @@ def parse_time(timestamp: str) -> Optional[datetime]:
         return None
 
 
+def _tri_state(result: int) -> Optional[bool]:
+    # The library's 1 / 0 / -1 answers (SMSQuery, SMSQueryDelivery): yes, no, not known.
+    if result == 1:
+        return True
+    if result == 0:
+        return False
+    return None
+
+
 def _field(raw: bytes, span: Tuple[int, int], codeset: str) -> str:
     value = raw[span[0] : span[1]].split(b"\0", 1)[0]
     return value.decode(codeset, errors="replace")
@@ -126,6 +135,9 @@ class Service:
         flow_control: Union[FlowControl, int] = FlowControl.NONE,
         service_centre: Optional[str] = "card",
         library: Optional[str] = None,
+        long_messages: Optional[bool] = None,
+        delivery_reports: Optional[bool] = None,
+        reassembly_seconds: Optional[int] = None,
     ) -> None:
         if (device is None) == (port is None):
             raise ValueError("give either device (a path such as /dev/ttyUSB0) or port (COMn)")
@@ -141,6 +153,13 @@ class Service:
                             ("flow_control", flow_control)):
             if not isinstance(value, int) or not -0x80000000 <= value <= 0x7FFFFFFF:
                 raise ValueError("%s must be a 32-bit integer" % name)
+        for name, flag in (("long_messages", long_messages),
+                           ("delivery_reports", delivery_reports)):
+            if flag is not None and not isinstance(flag, bool):
+                raise ValueError("%s must be True, False or None" % name)
+        if reassembly_seconds is not None and (
+                isinstance(reassembly_seconds, bool) or not isinstance(reassembly_seconds, int)):
+            raise ValueError("reassembly_seconds must be a number of seconds")
         self.device = device
         self.port = port
         self.baud = baud
@@ -149,6 +168,10 @@ class Service:
         self.stop_bits = stop_bits
         self.flow_control = flow_control
         self.service_centre = service_centre
+        # Options start() hands to the library; None leaves the library's setting alone.
+        self.long_messages = long_messages
+        self.delivery_reports = delivery_reports
+        self.reassembly_seconds = reassembly_seconds
         self._lib = load_library(library)
         self._codeset = host_codeset()
 
@@ -204,7 +227,19 @@ class Service:
     def start(self) -> None:
         """Opens the port, identifies the module and starts the worker; raises the
         TidewireError of the library's reason when it cannot (PortError, NoAnswer,
-        UnknownModule, NoSim, AlreadyRunning, InvalidArgument)."""
+        UnknownModule, NoSim, AlreadyRunning, InvalidArgument).
+
+        The options given to the constructor (long_messages, delivery_reports,
+        reassembly_seconds) are set first, so the first reading of the module's store already
+        joins parts; set_option() raises before the port is opened when the library refuses
+        one. A CDMA module leaves long messages and delivery reports unused (see set_option)."""
+        # A start that the running service will refuse must not change that service's options.
+        options = () if self.running else (("long-messages", self.long_messages),
+                                            ("delivery-reports", self.delivery_reports),
+                                            ("reassembly-seconds", self.reassembly_seconds))
+        for name, value in options:
+            if value is not None:
+                self.set_option(name, int(value))
         centre = None
         if self.service_centre is not None:
             centre = self._encode("service_centre", self.service_centre)
@@ -259,12 +294,7 @@ class Service:
     def query(self, message_id: int) -> Optional[bool]:
         """True when the module confirmed the message, False when it failed, None while it is
         not finished (or the id is unknown)."""
-        result = self._lib.SMSQuery(message_id)
-        if result == 1:
-            return True
-        if result == 0:
-            return False
-        return None
+        return _tri_state(self._lib.SMSQuery(message_id))
 
     def wait_for(self, message_id: int, timeout: float) -> Optional[bool]:
         """Waits up to ``timeout`` seconds for the outcome of a message; None when it is still
@@ -281,6 +311,74 @@ class Service:
             if time.monotonic() >= deadline:
                 return None
             time.sleep(POLL_INTERVAL)
+
+    # --- options and delivery reports --------------------------------------------------------
+
+    def set_option(self, name: str, value: int) -> None:
+        """Sets one of the library's options: "long-messages" (0 or 1: texts beyond one SMS go
+        as long messages, received parts are joined), "delivery-reports" (0 or 1: messages sent
+        from now on ask for a delivery report, see query_delivery()), "reassembly-seconds" (1
+        to 604800: how long received parts wait for a missing one). They hold for every
+        Service on this library file until the process ends, across stop and start.
+
+        Raises ValueError when the library does not take it: an unknown name, a value out of
+        range, or long-messages or delivery-reports switched on while the service runs on a
+        CDMA module, which cannot honour them (set before start(), they are left unused
+        there). NotImplementedError when this build of the library has no options."""
+        if not hasattr(self._lib, "SMSSetOption"):
+            raise NotImplementedError("this build of the library has no SMSSetOption")
+        raw = self._encode("the option name", name)
+        if isinstance(value, bool):
+            value = int(value)
+        if not isinstance(value, int) or not -0x80000000 <= value <= 0x7FFFFFFF:
+            raise ValueError("the value of %s must be a 32-bit integer" % name)
+        if self._lib.SMSSetOption(raw, value) != 1:
+            raise ValueError(
+                "the library did not take %s = %d: an unknown option, a value out of range, or "
+                "an option the module cannot honour (long messages and delivery reports are "
+                "for GSM modules)" % (name, value))
+
+    def query_delivery(self, message_id: int) -> Optional[bool]:
+        """Whether a message reached the handset, by the network's delivery reports: True
+        delivered (every part of a long message), False failed or expired (or never sent),
+        None not known: no report yet, only "still trying" ones, the message did not ask for
+        one (delivery_reports was off when it was sent), or an id of another start. A report
+        may take minutes or days, or never come. Raises NotImplementedError when this build
+        of the library cannot tell."""
+        if not hasattr(self._lib, "SMSQueryDelivery"):
+            raise NotImplementedError("this build of the library has no SMSQueryDelivery")
+        return _tri_state(self._lib.SMSQueryDelivery(message_id))
+
+    def _delivery_settled(self, message_id: int, deadline: float) -> Tuple[bool, Optional[bool]]:
+        # Whether waiting longer is of no use, and the delivery as it stands. Reports are read
+        # by the worker only, and match nothing after a new start: once the service is not
+        # running, nothing more can come.
+        outcome = self.query_delivery(message_id)
+        if outcome is not None:
+            return True, outcome
+        if not self.running:
+            return True, self.query_delivery(message_id)
+        return time.monotonic() >= deadline, outcome
+
+    def wait_for_delivery(self, message_id: int, timeout: float) -> Optional[bool]:
+        """Waits up to ``timeout`` seconds for a message's delivery report: query_delivery()
+        once it tells, else None (also when the service stopped first)."""
+        deadline = time.monotonic() + timeout
+        done, outcome = self._delivery_settled(message_id, deadline)
+        while not done:
+            time.sleep(POLL_INTERVAL)
+            done, outcome = self._delivery_settled(message_id, deadline)
+        return outcome
+
+    async def delivery_async(self, message_id: int, timeout: float = 60.0) -> Optional[bool]:
+        """wait_for_delivery() for asyncio: waits with asyncio.sleep, so the event loop goes
+        on meanwhile."""
+        deadline = time.monotonic() + timeout
+        done, outcome = self._delivery_settled(message_id, deadline)
+        while not done:
+            await asyncio.sleep(POLL_INTERVAL)
+            done, outcome = self._delivery_settled(message_id, deadline)
+        return outcome
 
     # --- reports and received messages -------------------------------------------------------
 

@@ -225,15 +225,18 @@ stop_sim() {
   echo quit >"$sim_dir/ctl"
   wait "$sim_pid"
 }
-sim_store_count() { # the number of messages the module still holds
+sim_answer() { # sim_answer COMMAND: the simulator's listing for a control command (store, sent)
   local before
   before=$(wc -l <"$sim_dir/out")
-  echo store >"$sim_dir/ctl"
+  echo "$1" >"$sim_dir/ctl"
   for _ in $(seq 1 100); do
-    tail -n +"$((before + 1))" "$sim_dir/out" | grep -q '^store: ' && break
+    tail -n +"$((before + 1))" "$sim_dir/out" | grep -q "^$1: " && break
     sleep 0.1
   done
-  tail -n +"$((before + 1))" "$sim_dir/out" | sed -n 's/^store: \([0-9]*\) message.*/\1/p'
+  tail -n +"$((before + 1))" "$sim_dir/out"
+}
+sim_store_count() { # the number of messages the module still holds
+  sim_answer store | sed -n 's/^store: \([0-9]*\) message.*/\1/p'
 }
 
 start_sim 666
@@ -265,6 +268,21 @@ if [ $interrupted_status = 0 ] && [ $((printed + left)) = 20 ] && [ "$printed" -
   pass "receive --follow interrupted prints every message taken from the module ($printed, $left left)"
 else
   fail "receive --follow interrupted: status $interrupted_status, $printed printed, $left left in the module"
+fi
+
+# A text beyond one SMS goes in parts that ask for a delivery report; the report comes a while
+# after the module's OK, and send waits for it.
+long_text=$(yes 'The tide comes in twice a day.' | head -n 7 | tr '\n' ' ' | cut -c 1-200)
+echo 'report-delay 1500' >"$sim_dir/ctl"
+run long-report send --device "$sim_dir/modem" --long --report --json 13912345678 "$long_text"
+echo 'report-delay 0' >"$sim_dir/ctl"
+if [ "$(status_of long-report)" = 0 ] && is_json long-report &&
+  python3 -c 'import json,sys; r=json.load(sys.stdin); assert (r["outcome"], r["delivery"], r["text"]) == ("sent", "delivered", sys.argv[1]), r' \
+    "$long_text" <"$work/long-report.out" &&
+  [ "$(sim_answer sent | grep -c 'to=[+0-9]*13912345678 mode=pdu .* part=[12]/2 ref=[0-9]* report=requested')" = 2 ]; then
+  pass "send --long --report sends a long text in two parts and waits for its delivery report"
+else
+  fail "send --long --report: status $(status_of long-report): $(cat "$work/long-report.out" "$work/long-report.err")"
 fi
 
 echo 'fault send-fail on' >"$sim_dir/ctl"

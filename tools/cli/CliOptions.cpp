@@ -141,14 +141,24 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
         ->type_name("");
     send->add_option("TEXT", options.text, "the text, 1 to 255 bytes")->required()->type_name("");
     send->add_option("--timeout", options.timeoutSeconds,
-                     "how long to wait for the module's outcome (default 120)")
+                     "how long to wait for the module's outcome, and with --report for the "
+                     "delivery report after it (default 120, both together)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1, 86400));
+    send->add_flag("--long", options.longMessages,
+                   "send a text too long for one SMS as a long message in parts (GSM modules)");
+    send->add_flag("--report", options.deliveryReports,
+                   "ask the network for a delivery report and wait for it after the module's "
+                   "outcome, within --timeout (GSM modules)");
     send->footer(
         "Shows the progress on standard error and prints the message id and the outcome. Exits 0\n"
         "only when the module confirmed the message, 1 when it failed or was refused, 3 when no\n"
         "outcome came in time. --json: {\"id\", \"number\", \"text\", \"outcome\": \"sent\"|"
-        "\"failed\"|\"timeout\"|\"refused\", \"error\"}.");
+        "\"failed\"|\"timeout\"|\"refused\", \"error\"}.\n"
+        "With --report a second line gives the delivery: delivered, failed (the network could\n"
+        "not deliver it, or it expired) or unknown (no report within --timeout, which bounds the\n"
+        "whole run); the exit status is then 0 only when delivered, 1 when failed, 3 when\n"
+        "unknown, and the JSON has \"delivery\": \"delivered\"|\"failed\"|null.");
     AddCommonOptions(*send, options);
 
     CLI::App* const receive = app.add_subcommand(
@@ -166,6 +176,9 @@ int ParseCliOptions(int argc, char** argv, CliOptions& options) {
                      "with --sim: the simulated network delivers this message after the "
                      "start (may be repeated); receive waits for each")
         ->type_name("SENDER TEXT");
+    receive->add_flag("--long", options.longMessages,
+                      "join the parts of long messages into one text (GSM modules); a text "
+                      "beyond one record's 255 bytes comes as consecutive messages");
     receive->footer(
         "Prints 'time  sender  text' per message, the sender as the record gives it "
         "(8613912345678\n"

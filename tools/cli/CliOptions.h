@@ -23,6 +23,10 @@ struct CliOptions {
     tools::ModemSettings modem;
     int simFamily = 0;  // 0: no simulator
     bool json = false;
+    // Library options: long messages sent as concatenated parts and received parts joined
+    // (send, receive); status reports asked for and waited for (send).
+    bool longMessages = false;
+    bool deliveryReports = false;
 
     // send
     std::string number;

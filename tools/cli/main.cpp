@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CliOptions.h"
 #include "ModemEngine.h"
@@ -102,6 +103,58 @@ class Simulator {
     sim::PtyModem pty_;
 };
 
+// A library option a command-line flag switches on, and what a module that cannot honour it
+// cannot do.
+struct LibraryOption {
+    const char* name;
+    const char* flag;
+    const char* what;
+};
+
+std::vector<LibraryOption> RequestedOptions(const CliOptions& options) {
+    std::vector<LibraryOption> requested;
+    if (options.longMessages) {
+        requested.push_back({"long-messages", "--long", "long messages"});
+    }
+    if (options.deliveryReports) {
+        requested.push_back({"delivery-reports", "--report", "delivery reports"});
+    }
+    return requested;
+}
+
+// Switches the requested options on before the start, so that the first reading of the store
+// already joins parts. The library takes them then whatever the module; once it knows the
+// module's family it refuses those the family cannot honour, which AffirmOptions asks.
+std::optional<ErrorReport> SwitchOptionsOn(const CliOptions& options, TidewireLibrary& library) {
+    if (options.deliveryReports && library.queryDelivery == nullptr) {
+        return DescribeOwnError("--report needs a library with SMSQueryDelivery");
+    }
+    for (const LibraryOption& option : RequestedOptions(options)) {
+        if (library.setOption == nullptr) {
+            return DescribeOwnError(std::string(option.flag) +
+                                    " needs a library with SMSSetOption");
+        }
+        if (library.setOption(option.name, 1) != 1) {
+            return DescribeOwnError(std::string("the library did not take the option ") +
+                                    option.name + " (" + option.flag + ")");
+        }
+    }
+    return std::nullopt;
+}
+
+// Asked once the service runs: the same options again, refused on a module of a family that
+// cannot honour them (the CDMA families).
+std::optional<ErrorReport> AffirmOptions(const CliOptions& options, TidewireLibrary& library) {
+    for (const LibraryOption& option : RequestedOptions(options)) {
+        if (library.setOption(option.name, 1) != 1) {
+            return DescribeOwnError(std::string("the module cannot honour ") + option.flag + ": " +
+                                    option.what +
+                                    " are for GSM modules only, and this one is CDMA");
+        }
+    }
+    return std::nullopt;
+}
+
 // One run of a command: the library, the module it talks to, and the service between them.
 class Session {
   public:
@@ -139,12 +192,20 @@ class Session {
             modem.device = simulator_->DevicePath();
             device_ = modem.device;
         }
+        if (std::optional<ErrorReport> refused = SwitchOptionsOn(options_, library_)) {
+            error = std::move(*refused);
+            return false;
+        }
         const int32_t result = library_.Start(modem);
         if (result != 1) {
             error = LibraryError();
             return false;
         }
         started_ = true;
+        if (std::optional<ErrorReport> refused = AffirmOptions(options_, library_)) {
+            error = std::move(*refused);
+            return false;
+        }
         return true;
     }
 
@@ -279,15 +340,19 @@ class Progress {
   public:
     Progress(int32_t id, const std::string& number) : id_(id), number_(number) {
         tty_ = isatty(STDERR_FILENO) != 0;
+        WaitFor("the module");
+    }
+    // What is waited for from now on: the module's outcome, then a delivery report.
+    void WaitFor(const char* what) {
+        what_ = what;
         if (!tty_) {
-            std::fprintf(stderr, "message %d to %s: waiting for the module\n", id_,
-                         number_.c_str());
+            std::fprintf(stderr, "message %d to %s: waiting for %s\n", id_, number_.c_str(), what_);
         }
     }
     void Update(long seconds) {
         if (tty_) {
-            std::fprintf(stderr, "\rmessage %d to %s: waiting for the module ... %lds", id_,
-                         number_.c_str(), seconds);
+            std::fprintf(stderr, "\rmessage %d to %s: waiting for %s ... %lds", id_,
+                         number_.c_str(), what_, seconds);
             std::fflush(stderr);
         }
     }
@@ -301,6 +366,7 @@ class Progress {
   private:
     const int32_t id_;
     const std::string number_;
+    const char* what_ = "";
     bool tty_ = false;
 };
 
@@ -349,6 +415,11 @@ Json SendJson(const CliOptions& options, std::optional<int32_t> id, const char* 
                 {"text", HostToUtf8(options.text)},
                 {"outcome", outcome},
                 {"error", error ? ErrorJson(*error) : Json(nullptr)}};
+}
+
+// A delivery as SMSQueryDelivery gives it: 1 delivered, 0 failed or expired, -1 not known.
+const char* DeliveryWord(int32_t delivery) {
+    return delivery == 1 ? "delivered" : delivery == 0 ? "failed" : "unknown";
 }
 
 // The record limits the library checks, checked before the port is opened, so that a text that
@@ -420,15 +491,60 @@ int RunSend(const CliOptions& options, TidewireLibrary& library) {
     session.RemoveOwnTrace();
 
     const char* const word = outcome == 1 ? "sent" : outcome == 0 ? "failed" : "timeout";
-    if (options.json) {
-        PrintJson(SendJson(options, id, word, failure));
-    } else {
+    if (!options.json) {
         std::printf("message %d to %s: %s\n", id, options.number.c_str(), word);
+        std::fflush(stdout);
+    }
+    // The network's report comes after the module's outcome, seconds or days later; the worker
+    // keeps reading the store meanwhile, so the wait is only a matter of asking.
+    int32_t delivery = -1;
+    if (options.deliveryReports) {
+        if (outcome == 1) {
+            progress.WaitFor("a delivery report");
+            const Clock::time_point sent = Clock::now();
+            while ((delivery = library.queryDelivery(id)) == -1 && Clock::now() < deadline &&
+                   !interrupted) {
+                progress.Update(static_cast<long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - sent).count()));
+                std::this_thread::sleep_for(kPollInterval);
+            }
+            progress.Finish();
+            if (delivery == 0) {
+                failure = DescribeOwnError(
+                    "the network could not deliver the message, or it expired (check the "
+                    "number and whether the handset is on)");
+            } else if (delivery == -1) {
+                failure = DescribeOwnError(
+                    interrupted
+                        ? "no delivery report: interrupted"
+                        : "no delivery report within " + std::to_string(options.timeoutSeconds) +
+                              " s (the network may send it later, or never)");
+            }
+        } else {
+            delivery = library.queryDelivery(id);
+        }
+        if (!options.json && outcome == 1) {
+            std::printf("message %d to %s: %s\n", id, options.number.c_str(),
+                        DeliveryWord(delivery));
+        }
+    }
+    if (options.json) {
+        Json result = SendJson(options, id, word, failure);
+        if (options.deliveryReports) {
+            result["delivery"] = delivery == -1 ? Json(nullptr) : Json(DeliveryWord(delivery));
+        }
+        PrintJson(result);
     }
     if (failure) {
         PrintErrorReport("error", *failure);
     }
-    return outcome == 1 ? kExitSuccess : outcome == 0 ? kExitFailure : kExitTimeout;
+    if (outcome != 1) {
+        return outcome == 0 ? kExitFailure : kExitTimeout;
+    }
+    if (!options.deliveryReports) {
+        return kExitSuccess;
+    }
+    return delivery == 1 ? kExitSuccess : delivery == 0 ? kExitFailure : kExitTimeout;
 }
 
 class ReceivedPrinter {

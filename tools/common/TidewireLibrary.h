@@ -31,6 +31,9 @@ class TidewireLibrary {
             error = "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown error");
             return false;
         }
+        setOption = reinterpret_cast<decltype(setOption)>(dlsym(handle_, "SMSSetOption"));
+        queryDelivery =
+            reinterpret_cast<decltype(queryDelivery)>(dlsym(handle_, "SMSQueryDelivery"));
         return Resolve(startService, "SMSStartService", error) &&
                Resolve(startServiceEx, "SMSStartServiceEx", error) &&
                Resolve(stopService, "SMSStopSerice", error) &&
@@ -78,6 +81,10 @@ class TidewireLibrary {
     decltype(&SMSGetLastErrorCode) getLastErrorCode = nullptr;
     decltype(&SMSGetModuleInfo) getModuleInfo = nullptr;
     decltype(&SMSGetReceivePolls) getReceivePolls = nullptr;
+    // Later extensions, null in a library built before them: only a program that uses them
+    // needs them, and it says so when they are missing.
+    decltype(&SMSSetOption) setOption = nullptr;
+    decltype(&SMSQueryDelivery) queryDelivery = nullptr;
 
   private:
     template <class F>
