@@ -142,7 +142,7 @@ if(TARGET tidewire-gateway)
 endif()
 
 # --- Debian packages (make deb) --------------------------------------------------------------------
-# CPack's DEB generator builds the three packages from the install rules above, so the packages
+# CPack's DEB generator builds the four packages from the install rules above, so the packages
 # hold exactly what cmake --install installs and take their version from project().
 set(TIDEWIRE_DEB_RUNTIME libtidewire${PROJECT_VERSION_MAJOR})
 if(TIDEWIRE_DEBIAN_PACKAGES)
@@ -227,8 +227,14 @@ set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME tidewire-gateway)
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION comm)
 # The library is loaded at run time, unseen by dpkg-shlibdeps, which finds SQLite's and libpq's.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS "${TIDEWIRE_DEB_RUNTIME} (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
-  ${CMAKE_CURRENT_LIST_DIR}/debian/gateway/conffiles
+# The sample configuration is a conffile: dpkg keeps an administrator's changes to it.
+if(IS_ABSOLUTE "${TIDEWIRE_INSTALL_CONFDIR}")
+  set(gateway_confdir ${TIDEWIRE_INSTALL_CONFDIR})
+else()
+  set(gateway_confdir ${CPACK_PACKAGING_INSTALL_PREFIX}/${TIDEWIRE_INSTALL_CONFDIR})
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/debian/gateway/conffiles "${gateway_confdir}/gateway.conf.example\n")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/gateway/conffiles
   ${CMAKE_CURRENT_LIST_DIR}/debian/gateway/postinst)
 set(CPACK_DEBIAN_GATEWAY_DESCRIPTION "SMS through GSM and CDMA modem modules (gateway daemon)
 Tidewire sends and receives SMS through a GSM or CDMA modem module on a
