@@ -88,9 +88,9 @@ if [ "$with_gateway" = gateway ]; then
     ls "$prefix/bin/tidewire-gateway" "$prefix/share/man/man8/tidewire-gateway.8.gz" "$unit" \
     "$prefix/etc/tidewire/gateway.conf.example"
   check "the unit starts the installed gateway on the instance's configuration, in dialout" \
-    grep -qx "ExecStart=$prefix/bin/tidewire-gateway --config $prefix/etc/tidewire/gateway-%i.conf" \
-    "$unit" -a -n "$(grep -x 'SupplementaryGroups=dialout' "$unit")" \
-    -a -n "$(grep -x 'Restart=on-failure' "$unit")"
+    bash -c 'for line in "$@"; do grep -qxF "$line" "$0" || { echo "no line $line"; exit 1; }; done' \
+    "$unit" "ExecStart=$prefix/bin/tidewire-gateway --config $prefix/etc/tidewire/gateway-%i.conf" \
+    SupplementaryGroups=dialout Restart=on-failure
   check "tidewire-gateway --version prints the one version" \
     bash -c '[ "$("$1" --version)" = "tidewire-gateway $2" ]' _ "$prefix/bin/tidewire-gateway" \
     "$version"
