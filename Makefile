@@ -49,14 +49,16 @@ PREFIX ?= /usr/local
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# The Debian packages libtidewire<MAJOR>, libtidewire-dev and tidewire, in build-deb/, built
-# with Debian's compiler flags (hardening) by CPack from the same install rules, then checked
-# by lintian (as root it says running as root is not recommended: harmless here).
+# The Debian packages libtidewire<MAJOR>, libtidewire-dev, tidewire and tidewire-gateway, in
+# build-deb/, built with Debian's compiler flags (hardening) by CPack from the same install
+# rules, then checked by lintian (as root it says running as root is not recommended: harmless
+# here). The gateway's unit and sample configuration go where Debian keeps them.
 DEB_PACKAGES := dpkg-dev file lintian
 deb: deps-build
 	@./tools/scripts/ensure-packages.sh $(DEB_PACKAGES)
 	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
 	  -DTIDEWIRE_TESTS=OFF -DTIDEWIRE_DEBIAN_PACKAGES=ON \
+	  -DTIDEWIRE_INSTALL_UNITDIR=/lib/systemd/system -DTIDEWIRE_INSTALL_CONFDIR=/etc/tidewire \
 	  -DCMAKE_C_FLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \

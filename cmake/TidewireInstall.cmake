@@ -6,6 +6,7 @@
 #   Development  libtidewire-dev     headers, the development link, tidewire.pc,
 #                                    tidewire-legacy.pc, the CMake package Tidewire
 #   Tools        tidewire            the tidewire command line and tidewire-modemsim
+#   Gateway      tidewire-gateway    tidewire-gateway, its systemd unit and sample configuration
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -72,15 +73,20 @@ install(FILES ${PROJECT_BINARY_DIR}/cmake/TidewireConfig.cmake
   DESTINATION ${TIDEWIRE_INSTALL_CMAKEDIR} COMPONENT Development)
 
 # --- The programs, their man pages and the command line's bash completion ----------------------
+# The command line and the gateway load the library by its soname. Where the library directory
+# is not one the loader searches anyway (a prefix such as /usr/local or /opt/tidewire), they look
+# in the installed library directory relative to themselves, wherever the prefix was moved.
+list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" system_libdir)
+if(system_libdir EQUAL -1)
+  file(RELATIVE_PATH libdir_from_bindir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  foreach(program tidewire-cli tidewire-gateway)
+    if(TARGET ${program})
+      set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${libdir_from_bindir}")
+    endif()
+  endforeach()
+endif()
+
 if(TARGET tidewire-cli)
-  # The command line loads the library by its soname. Where the library directory is not one
-  # the loader searches anyway (a prefix such as /usr/local or /opt/tidewire), it looks in the
-  # installed library directory relative to itself, wherever the prefix was moved.
-  list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" system_libdir)
-  if(system_libdir EQUAL -1)
-    file(RELATIVE_PATH libdir_from_bindir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-    set_target_properties(tidewire-cli PROPERTIES INSTALL_RPATH "\$ORIGIN/${libdir_from_bindir}")
-  endif()
   install(TARGETS tidewire-cli tidewire-modemsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     COMPONENT Tools)
 
@@ -100,8 +106,43 @@ if(TARGET tidewire-cli)
     COMPONENT Tools)
 endif()
 
+# --- The gateway: program, man page, systemd unit, sample configuration ------------------------
+# The unit and the configuration belong where systemd and administrators look for them, which
+# for the packages is outside the /usr prefix: make deb sets both to absolute folders.
+set(TIDEWIRE_INSTALL_UNITDIR lib/systemd/system CACHE STRING
+  "Where the gateway's systemd unit is installed (relative: under the prefix)")
+set(TIDEWIRE_INSTALL_CONFDIR ${CMAKE_INSTALL_SYSCONFDIR}/tidewire CACHE STRING
+  "Where the gateway's sample configuration is installed (relative: under the prefix)")
+if(TARGET tidewire-gateway)
+  install(TARGETS tidewire-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Gateway)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/tidewire-gateway.8.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/tools/gateway/tidewire-gateway.8
+      > ${PROJECT_BINARY_DIR}/man/tidewire-gateway.8.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/gateway/tidewire-gateway.8 VERBATIM)
+  add_custom_target(tidewire_gateway_man_page ALL
+    DEPENDS ${PROJECT_BINARY_DIR}/man/tidewire-gateway.8.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/man/tidewire-gateway.8.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT Gateway)
+  # The unit names the program and the configuration folder by the prefix of the install, as
+  # the pkg-config files do.
+  install(CODE "
+    set(TIDEWIRE_UNIT_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    if(IS_ABSOLUTE \"${TIDEWIRE_INSTALL_CONFDIR}\")
+      set(TIDEWIRE_UNIT_CONFDIR \"${TIDEWIRE_INSTALL_CONFDIR}\")
+    else()
+      set(TIDEWIRE_UNIT_CONFDIR \"\${CMAKE_INSTALL_PREFIX}/${TIDEWIRE_INSTALL_CONFDIR}\")
+    endif()
+    configure_file(\"${PROJECT_SOURCE_DIR}/tools/gateway/tidewire-gateway@.service.in\"
+      \"${PROJECT_BINARY_DIR}/systemd/tidewire-gateway@.service\" @ONLY)" COMPONENT Gateway)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/tidewire-gateway@.service
+    DESTINATION ${TIDEWIRE_INSTALL_UNITDIR} COMPONENT Gateway)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/gateway/tidewire-gateway.conf
+    DESTINATION ${TIDEWIRE_INSTALL_CONFDIR} RENAME gateway.conf.example COMPONENT Gateway)
+endif()
+
 # --- Debian packages (make deb) --------------------------------------------------------------------
-# CPack's DEB generator builds the three packages from the install rules above, so the packages
+# CPack's DEB generator builds the four packages from the install rules above, so the packages
 # hold exactly what cmake --install installs and take their version from project().
 set(TIDEWIRE_DEB_RUNTIME libtidewire${PROJECT_VERSION_MAJOR})
 if(TIDEWIRE_DEBIAN_PACKAGES)
@@ -113,8 +154,12 @@ if(TIDEWIRE_DEBIAN_PACKAGES)
       > ${PROJECT_BINARY_DIR}/debian/changelog.gz
     DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
   add_custom_target(tidewire_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
-  foreach(component_package
-      Runtime:${TIDEWIRE_DEB_RUNTIME} Development:libtidewire-dev Tools:tidewire)
+  set(component_packages
+    Runtime:${TIDEWIRE_DEB_RUNTIME} Development:libtidewire-dev Tools:tidewire)
+  if(TARGET tidewire-gateway)
+    list(APPEND component_packages Gateway:tidewire-gateway)
+  endif()
+  foreach(component_package ${component_packages})
     string(REPLACE ":" ";" pair ${component_package})
     list(GET pair 0 component)
     list(GET pair 1 package)
@@ -133,6 +178,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Tools)
+if(TARGET tidewire-gateway)
+  list(APPEND CPACK_COMPONENTS_ALL Gateway)
+endif()
+# The unit and the configuration have absolute destinations: staged like the rest, never
+# written into the building machine's own /lib or /etc.
+set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -172,4 +223,26 @@ serial port.
 This package holds the tidewire command line, which sends, receives and
 checks a module from a shell, and tidewire-modemsim, a simulated module on
 a pseudo-terminal for developing without a modem.")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME tidewire-gateway)
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION comm)
+# The library is loaded at run time, unseen by dpkg-shlibdeps, which finds SQLite's and libpq's.
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS "${TIDEWIRE_DEB_RUNTIME} (= ${PROJECT_VERSION})")
+# The sample configuration is a conffile: dpkg keeps an administrator's changes to it.
+if(IS_ABSOLUTE "${TIDEWIRE_INSTALL_CONFDIR}")
+  set(gateway_confdir ${TIDEWIRE_INSTALL_CONFDIR})
+else()
+  set(gateway_confdir ${CPACK_PACKAGING_INSTALL_PREFIX}/${TIDEWIRE_INSTALL_CONFDIR})
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/debian/gateway/conffiles "${gateway_confdir}/gateway.conf.example\n")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/gateway/conffiles
+  ${CMAKE_CURRENT_LIST_DIR}/debian/gateway/postinst)
+set(CPACK_DEBIAN_GATEWAY_DESCRIPTION "SMS through GSM and CDMA modem modules (gateway daemon)
+Tidewire sends and receives SMS through a GSM or CDMA modem module on a
+serial port.
+
+This package holds tidewire-gateway, a daemon per modem that sends what
+applications insert into an outbox table and stores every received message
+in an inbox table, in an SQLite file or a PostgreSQL database shared by
+many gateways, with its systemd unit tidewire-gateway@.service and a sample
+configuration in /etc/tidewire.")
 include(CPack)

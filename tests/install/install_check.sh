@@ -3,15 +3,18 @@
 # a temporary prefix (not the one the build was configured for), then the installed tidewire and
 # tidewire-modemsim, a C program built through pkg-config and one built through
 # find_package(Tidewire CONFIG), and the Python wheel built offline and installed into a fresh
-# virtual environment, each sending a message through the installed simulator. Nothing points
-# them at the build tree: TIDEWIRE_LIBRARY is unset, and the library is found by its soname.
+# virtual environment, each sending a message through the installed simulator; and, when it is
+# built, the installed tidewire-gateway checking the installed sample configuration against the
+# simulator and an SQLite file. Nothing points them at the build tree: TIDEWIRE_LIBRARY is
+# unset, and the library is found by its soname.
 #
-# usage: install_check.sh BUILD_DIR SOURCE_DIR VERSION
+# usage: install_check.sh BUILD_DIR SOURCE_DIR VERSION [gateway|no-gateway]
 set -uo pipefail
 
 build=$1
 source=$2
 version=$3
+with_gateway=${4:-no-gateway}
 major=${version%%.*}
 # The interpreter Debian's python3-setuptools, python3-wheel and python3-venv belong to; a PATH
 # may put another one first (pyenv does).
@@ -77,6 +80,28 @@ check "tidewire --version prints the one version" \
   bash -c '[ "$("$1" --version)" = "tidewire $2" ]' _ "$prefix/bin/tidewire" "$version"
 check "the installed tidewire finds its library and sends through the installed simulator" \
   "$prefix/bin/tidewire" send 13912345678 "installed" --device "$work/modem" --timeout 60
+
+# --- The gateway: the program, its unit and sample configuration -------------------------------
+if [ "$with_gateway" = gateway ]; then
+  unit=$prefix/lib/systemd/system/tidewire-gateway@.service
+  check "the gateway, its man page, unit and sample configuration are installed" \
+    ls "$prefix/bin/tidewire-gateway" "$prefix/share/man/man8/tidewire-gateway.8.gz" "$unit" \
+    "$prefix/etc/tidewire/gateway.conf.example"
+  check "the unit starts the installed gateway on the instance's configuration, in dialout" \
+    bash -c 'for line in "$@"; do grep -qxF "$line" "$0" || { echo "no line $line"; exit 1; }; done' \
+    "$unit" "ExecStart=$prefix/bin/tidewire-gateway --config $prefix/etc/tidewire/gateway-%i.conf" \
+    SupplementaryGroups=dialout Restart=on-failure
+  check "tidewire-gateway --version prints the one version" \
+    bash -c '[ "$("$1" --version)" = "tidewire-gateway $2" ]' _ "$prefix/bin/tidewire-gateway" \
+    "$version"
+  # The sample as it is, with the device and the store given on the command line, which wins.
+  check "the installed gateway finds its library and checks the sample configuration" \
+    bash -c '"$1" --config "$2" --device "$3" --store "$4" --check &&
+      "$1" --store "$4" --queue 13912345678 queued && "$1" --config "$2" --device "$3" \
+      --store "$4" --check | grep -qx "ok: store $4: schema version [0-9]*"' _ \
+    "$prefix/bin/tidewire-gateway" "$prefix/etc/tidewire/gateway.conf.example" "$work/modem" \
+    "$work/sms.db"
+fi
 
 # --- Two C programs built against the install ----------------------------------------------------
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig

@@ -17,6 +17,11 @@ constexpr size_t kHeldRecords = 64;
 // After the stop: how often a failing store is tried again before the records are given up to
 // the log.
 constexpr int kFinalTries = 5;
+// The library's last error stays in place once the module is back, so a module that goes away
+// again with the same error shows only in its store reads, which stop while the library
+// reopens the port. A working module is read every cycle, and no cycle of one message comes
+// near this long.
+constexpr std::chrono::seconds kStalledReads{60};
 
 std::string Field(const char* bytes, size_t size) {
     size_t length = 0;
@@ -255,12 +260,46 @@ void Gateway::NoteServiceEnded() {
     LogError(reason.code == TIDEWIRE_ERROR_NONE ? what : what + ": " + tools::ErrorLine(reason));
 }
 
+void Gateway::WatchModule() {
+    const tools::ErrorReport error = modem_.LastError();
+    const int32_t polls = modem_.ReceivePolls();
+    const auto now = Clock::now();
+    if (polls != watch_.lastPolls) {
+        watch_.lastPolls = polls;
+        watch_.pollsMoved = now;
+    }
+    const bool lost =
+        error.code == TIDEWIRE_ERROR_PORT_OPEN_FAILED || error.code == TIDEWIRE_ERROR_NO_ANSWER;
+    if (watch_.away) {
+        if (polls != watch_.pollsWhenAway) {
+            watch_.away = false;
+            ++watch_.unwritten;
+            LogInfo("the module is back");
+        }
+    } else if (moduleReady_ && lost &&
+               (error.code != watch_.lastCode || now - watch_.pollsMoved >= kStalledReads)) {
+        // Only after the set-up: a module that is missing at the start is not a return.
+        watch_.away = true;
+        watch_.pollsWhenAway = polls;
+        LogWarning("the module is away, the library keeps reopening it: " +
+                   tools::ErrorLine(error));
+    }
+    watch_.lastCode = error.code;
+    if (watch_.unwritten > 0 && Guarded("count a reconnect", [&] {
+            store_.CountReconnects(config_.name, watch_.unwritten);
+        })) {
+        watch_.unwritten = 0;
+    }
+}
+
 int Gateway::Run(const std::function<bool(std::chrono::milliseconds)>& stopRequested) {
     bool serviceEnded = false;
+    watch_.pollsMoved = Clock::now();
     while (!stopRequested(kTick)) {
         if (!moduleReady_) {
             NoteModuleReady();
         }
+        WatchModule();
         TakeReceived(kHeldRecords);
         StoreReceived();
         if (inFlight_) {

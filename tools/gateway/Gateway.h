@@ -62,6 +62,9 @@ class Gateway {
     void NoteModuleReady();
     // Logs why the service ended by itself.
     void NoteServiceEnded();
+    // Notices the module going away and coming back while the library reconnects to it, and
+    // counts each return.
+    void WatchModule();
 
     const GatewayConfig& config_;
     Store& store_;
@@ -75,6 +78,17 @@ class Gateway {
     Clock::time_point nextRecovery_{};
     bool storeFailing_ = false;
     bool moduleReady_ = false;
+    // The module's presence as the library's last error and its store reads show it.
+    struct ModuleWatch {
+        bool away = false;
+        // Returns counted but not yet written (the store failed).
+        int unwritten = 0;
+        int32_t lastCode = 0;
+        int32_t lastPolls = 0;
+        int32_t pollsWhenAway = 0;
+        // When the store reads last moved.
+        Clock::time_point pollsMoved{};
+    } watch_;
 };
 
 }  // namespace tidewire::gateway

@@ -281,6 +281,12 @@ void Store::StoreReceived(const InboxRecord& record, const std::string& gateway)
     transaction.Commit();
 }
 
+void Store::CountReconnects(const std::string& gateway, int returns) {
+    database_->Query(Sql("UPDATE gateway_counters SET reconnects = reconnects + $2,"
+                         " updated_at = {now} WHERE gateway = $1"),
+                     {gateway, std::to_string(returns)});
+}
+
 void Store::Heartbeat(const std::string& gateway) {
     database_->Query(Sql("UPDATE gateway_counters SET queue_depth = (SELECT count(*) FROM outbox"
                          " WHERE status IN ('pending', 'sending')), updated_at = {now}"

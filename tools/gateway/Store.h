@@ -67,6 +67,9 @@ class Store {
     // Writes one received message and counts it, in one transaction.
     void StoreReceived(const InboxRecord& record, const std::string& gateway);
 
+    // Counts returns of the gateway's module after it went away.
+    void CountReconnects(const std::string& gateway, int returns);
+
     // The queue depth and the time, for monitoring.
     void Heartbeat(const std::string& gateway);
 

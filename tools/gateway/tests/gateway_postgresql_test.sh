@@ -12,7 +12,7 @@ set -uo pipefail
 gateway=$1
 modemsim=$2
 library=$3
-rows=${4:-60}
+rows=${4:-300}
 lease=6
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -83,7 +83,9 @@ wait_for 3000 0.02 '[ "$(bodies)" -gt "$before" ]'
 } 2>/dev/null
 killed_row=$(grep '^host  > row-[0-9]*\\x1A$' "$work/modem-2.out" | tail -1 | sed 's/.*row-\([0-9]*\).*/\1/')
 
-if wait_for 3000 0.2 '[ "$(finished_rows)" = "$rows" ]'; then
+# Three gateways send about a row a second together: twenty minutes is four times what 300 rows
+# take.
+if wait_for 6000 0.2 '[ "$(finished_rows)" = "$rows" ]'; then
   elapsed=$((($(date +%s%N) - started) / 1000000000))
 else
   elapsed=timeout

@@ -2,8 +2,8 @@
 # tidewire-gateway on SQLite, as one machine runs it: its settings checked, two gateways on
 # simulated modems sharing one file (every row sent once, a refused row failed with the
 # library's reason, a send longer than the lease kept by renewing it), received messages stored
-# with their duplicate key, and a SIGTERM during receiving that leaves every message either in
-# the inbox or still in the module.
+# with their duplicate key, a modem pulled out and back counted as a reconnect, and a SIGTERM
+# during receiving that leaves every message either in the inbox or still in the module.
 #
 # usage: gateway_sqlite_test.sh GATEWAY MODEMSIM LIBRARY
 set -uo pipefail
@@ -119,6 +119,17 @@ if wait_for 300 0.2 '[ "$(inbox_rows %)" = 3 ]'; then
   fi
 else
   fail "received messages did not reach the inbox: $(sql "SELECT * FROM inbox")"
+fi
+
+# --- a modem pulled out and plugged back in: the library reconnects, the gateway counts it -------
+reconnects() { sql "SELECT group_concat(counted, ' ') FROM (SELECT gateway || '=' || reconnects AS counted FROM gateway_counters WHERE gateway LIKE 'gw-_' ORDER BY gateway)"; }
+echo 'fault hangup' >"$work/modem-a.ctl"
+wait_for 300 0.1 'grep -q "the module is away" "$work/gw-a.log"'
+echo 'fault unhangup' >"$work/modem-a.ctl"
+if wait_for 300 0.1 '[ "$(reconnects)" = "gw-a=1 gw-b=0" ]' && kill -0 "$gw_a"; then
+  pass "a modem away and back again counts one reconnect, and the gateway runs on"
+else
+  fail "reconnects: [$(reconnects)]: $(grep -i 'module' "$work/gw-a.log")"
 fi
 
 # A stop while the module's store is being read: what the library took is stored, the rest
