@@ -90,7 +90,10 @@ void HeldMessages::ForgetUnlisted() {
 
 bool DeleteAcknowledged(ModuleSession& session) {
     for (HeldMessage& entry : session.held) {
-        if (!entry.inUse || !session.inbox.Acknowledged(entry.firstReceipt, entry.lastReceipt)) {
+        // Only while the latest listing showed this message under its index: after a delete
+        // whose answer was lost the index may hold a new message, unread.
+        if (!entry.inUse || !entry.listed ||
+            !session.inbox.Acknowledged(entry.firstReceipt, entry.lastReceipt)) {
             continue;
         }
         if (session.channel.StopRequested()) {
@@ -100,6 +103,8 @@ bool DeleteAcknowledged(ModuleSession& session) {
         std::snprintf(command, sizeof command, "AT+CMGD=%d\r", entry.index);
         if (session.channel.SendAtCommand(command, "OK", "ERROR")) {
             entry.inUse = false;
+        } else {
+            entry.listed = false;
         }
     }
     return true;

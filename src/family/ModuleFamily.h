@@ -89,7 +89,7 @@ struct ModuleMemory {
 // parts of a joined text share theirs, and leave the store together).
 struct HeldMessage {
     bool inUse = false;
-    // Scratch of one listing: the index was listed with the same message.
+    // The latest listing showed the same message under the index.
     bool listed = false;
     int index = 0;
     uint32_t fingerprint = 0;
@@ -283,8 +283,9 @@ struct SetUpStep {
 };
 
 // Store families: deletes ("AT+CMGD") every held message whose records the host has
-// acknowledged. A delete the module refuses or leaves unanswered keeps the message held, and the
-// next listing tells whether it is still there. False when a stop came first.
+// acknowledged, where the latest listing showed it. A delete the module refuses or leaves
+// unanswered keeps the message held until a listing shows it again (then it is deleted in the
+// next step) or no longer shows it (then it is forgotten). False when a stop came first.
 bool DeleteAcknowledged(ModuleSession& session);
 
 // Runs the steps in order. A stop (StopEndsSetUp) ends the set-up before each step but the
