@@ -228,8 +228,8 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessageEx(char* buffer, int32_t* re
  * one acknowledged before. A receipt from before the latest SMSStartService returns 1 and
  * changes nothing: that run has ended, its unacknowledged messages stayed in the module and
  * are handed out again (with new receipts). After SMSStopSerice a receipt of the run just
- * stopped returns 1 and changes nothing either: its message stays in the module until the next
- * start hands it out again.
+ * stopped that was handed out and not acknowledged returns 1 and changes nothing either: its
+ * message stays in the module until the next start hands it out again.
  *
  * What the module keeps until then, by family:
  *   GSM (666) and 870: every message stays in the module's store until its records are
@@ -243,8 +243,11 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessageEx(char* buffer, int32_t* re
  *     The library reads the next message only once the previous record is acknowledged: at most
  *     one message (handed out, not yet stored by the host) can be lost when the host goes down.
  *
- * After a crash or a stop every message held but not acknowledged is handed out again: a host
- * may store such a message twice, and must tell a repeat by its fields.
+ * After a crash or a stop every message held but not acknowledged, and every message
+ * acknowledged in the last second or so (its delete had not come yet), is handed out again: a
+ * host may store such a message twice, and must tell a repeat by its fields. A host that stops
+ * cleanly can avoid most of these by waiting, after its last acknowledgement, until
+ * SMSGetReceivePolls has gone up by two before it calls SMSStopSerice.
  */
 TIDEWIRE_API int32_t TIDEWIRE_CALL SMSAcknowledgeMessage(int32_t receipt);
 
