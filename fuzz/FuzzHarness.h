@@ -79,6 +79,13 @@ class ScriptedFamily : private Inbox, private ErrorLog {
 
   private:
     void Take(const ReceivedMessage& record) override { records_.push_back(record); }
+    // Records are never held here: the option stays off.
+    int32_t TakeHeld(const ReceivedMessage& record) override {
+        records_.push_back(record);
+        return 1;
+    }
+    size_t RoomToHold() override { return 0; }
+    bool Acknowledged(int32_t, int32_t) override { return true; }
     void Record(ErrorText) override {}
 
     const ModuleFamily& family_;

@@ -172,6 +172,12 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetReceivePolls(void);
  *          "reassembly-seconds" (1 to 604800, default 600): how long the parts of a received
  *          concatenated message wait in the module's store for the missing ones before each is
  *          delivered on its own (they also go on their own when the store is full).
+ *          "hold-received" (0 or 1, default 0): a received message stays in the module until
+ *          the host acknowledges its record (SMSGetNextMessageEx, SMSAcknowledgeMessage), so a
+ *          host that goes down before it has stored a record gets the message again after its
+ *          next start. Taken on every family; see SMSAcknowledgeMessage for what each can
+ *          promise. Switched off, messages already held still leave the module once
+ *          acknowledged; new ones are deleted as soon as their records are queued.
  *   value  as above
  *
  * Returns 1 when the option was taken; 0 for an unknown name (or NULL), a value out of range,
@@ -191,6 +197,59 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSSetOption(const char* name, int32_t value)
  * never issued. A report can take minutes or days; the network may also never send one.
  */
 TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQueryDelivery(int32_t id);
+
+/*
+ * Extension: SMSGetNextMessage with the record's receipt, for hosts that switch on the
+ * "hold-received" option.
+ *
+ *   buffer   receives the oldest received record (a ReceivedMessage, 320 bytes) and loses it
+ *            from the queue, as SMSGetNextMessage does
+ *   receipt  receives the record's receipt: a number greater than 0, never handed out twice
+ *            while the library stays loaded, when the message waits in the module for
+ *            SMSAcknowledgeMessage; 0 when it does not (the option was off when the record was
+ *            queued: the message has left the module already). May be NULL: the record is then
+ *            acknowledged at once, as SMSGetNextMessage does with every record.
+ *
+ * Returns 1 when a record was copied; 0 when none waits or buffer is NULL, buffer and *receipt
+ * then untouched. With "hold-received" on SMSGetNextMessage keeps working: taking a record with
+ * it acknowledges the record at once.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessageEx(char* buffer, int32_t* receipt);
+
+/*
+ * Extension: tells the library the record with this receipt is safe with the host (stored,
+ * committed): the worker deletes its message from the module in its next receive step, about a
+ * second later. Never waits for the module. The records of one message (a joined text longer
+ * than 255 bytes goes as several) each have a receipt; the message leaves the module once all
+ * of them are acknowledged.
+ *
+ * Returns 1 when the receipt was handed out by SMSGetNextMessageEx and not acknowledged yet;
+ * 0 for 0, a negative number, a receipt never handed out, one whose record is still queued, and
+ * one acknowledged before. A receipt from before the latest SMSStartService returns 1 and
+ * changes nothing: that run has ended, its unacknowledged messages stayed in the module and
+ * are handed out again (with new receipts). After SMSStopSerice a receipt of the run just
+ * stopped that was handed out and not acknowledged returns 1 and changes nothing either: its
+ * message stays in the module until the next start hands it out again.
+ *
+ * What the module keeps until then, by family:
+ *   GSM (666) and 870: every message stays in the module's store until its records are
+ *     acknowledged, and is listed but not queued again meanwhile. A message whose index no
+ *     longer holds it (someone else deleted it) is forgotten. While 256 messages (or 512
+ *     records) wait for acknowledgement, new ones wait in the module.
+ *   860: the module hands out its oldest message until told to delete it; the library reads
+ *     nothing more until the record is acknowledged, then deletes it. One message at a time.
+ *   865: the module marks a message read as it hands it out, has no delete command and drops
+ *     its oldest read messages when its store is full, so it cannot keep a message for the host.
+ *     The library reads the next message only once the previous record is acknowledged: at most
+ *     one message (handed out, not yet stored by the host) can be lost when the host goes down.
+ *
+ * After a crash or a stop every message held but not acknowledged, and every message
+ * acknowledged in the last second or so (its delete had not come yet), is handed out again: a
+ * host may store such a message twice, and must tell a repeat by its fields. A host that stops
+ * cleanly can avoid most of these by waiting, after its last acknowledgement, until
+ * SMSGetReceivePolls has gone up by two before it calls SMSStopSerice.
+ */
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSAcknowledgeMessage(int32_t receipt);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 #include "api/MessageQueues.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace tidewire {
@@ -34,6 +35,13 @@ void MessageQueues::Reset() {
     results_.Reset();
     deliveries_.Reset();
     received_.Reset(kUsualQueueDepth);
+    // The records given back leave their messages in the module, which hands them out again;
+    // receipts taken before, and never acknowledged, are of no further concern.
+    for (OpenReceipt& open : receipts_) {
+        open = OpenReceipt{0, false};
+    }
+    openReceipts_ = 0;
+    firstReceiptOfRun_ = nextReceipt_;
     nextId_ = 0;
 }
 
@@ -93,8 +101,73 @@ bool MessageQueues::Match(const StatusReport& report) {
     return deliveries_.Match(report);
 }
 
-bool MessageQueues::TakeReceived(char* buffer) {
-    return TakeOldest(receivedLock_, received_, buffer);
+bool MessageQueues::TakeReceived(char* buffer, int32_t* receipt) {
+    if (buffer == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    if (received_.empty()) {
+        return false;
+    }
+    const QueuedRecord& oldest = received_.front();
+    std::memcpy(buffer, &oldest.record, sizeof oldest.record);
+    OpenReceipt* open = FindReceipt(oldest.receipt);
+    if (open != nullptr && receipt != nullptr) {
+        open->handedOut = true;
+    } else if (open != nullptr) {
+        // A host that cannot acknowledge has the record now: that is all it will ever say.
+        *open = OpenReceipt{0, false};
+        --openReceipts_;
+    }
+    if (receipt != nullptr) {
+        *receipt = oldest.receipt;
+    }
+    received_.pop_front();
+    return true;
+}
+
+int32_t MessageQueues::Acknowledge(int32_t receipt) {
+    if (receipt <= 0) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    if (receipt < firstReceiptOfRun_) {
+        return 1;
+    }
+    OpenReceipt* open = FindReceipt(receipt);
+    if (open == nullptr || !open->handedOut) {
+        return 0;
+    }
+    *open = OpenReceipt{0, false};
+    --openReceipts_;
+    return 1;
+}
+
+size_t MessageQueues::RoomToHold() {
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    return kMostReceipts - openReceipts_;
+}
+
+bool MessageQueues::Acknowledged(int32_t first, int32_t last) {
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    for (const OpenReceipt& open : receipts_) {
+        if (open.receipt != 0 && open.receipt >= first && open.receipt <= last) {
+            return false;
+        }
+    }
+    return true;
+}
+
+MessageQueues::OpenReceipt* MessageQueues::FindReceipt(int32_t receipt) {
+    if (receipt == 0) {
+        return nullptr;
+    }
+    for (OpenReceipt& open : receipts_) {
+        if (open.receipt == receipt) {
+            return &open;
+        }
+    }
+    return nullptr;
 }
 
 bool MessageQueues::HasOutgoing() {
@@ -132,7 +205,29 @@ void MessageQueues::DropNewestOutgoing(size_t keep) {
 
 void MessageQueues::Take(const ReceivedMessage& record) {
     std::lock_guard<std::mutex> hold(receivedLock_);
-    received_.push_back(record);
+    received_.push_back(QueuedRecord{record, 0});
+}
+
+int32_t MessageQueues::TakeHeld(const ReceivedMessage& record) {
+    std::lock_guard<std::mutex> hold(receivedLock_);
+    for (OpenReceipt& open : receipts_) {
+        if (open.receipt != 0) {
+            continue;
+        }
+        const int32_t receipt = nextReceipt_;
+        // After two thousand million records the count starts again, and so does the run's.
+        if (nextReceipt_ == INT32_MAX) {
+            nextReceipt_ = 1;
+            firstReceiptOfRun_ = 1;
+        } else {
+            ++nextReceipt_;
+        }
+        open = OpenReceipt{receipt, false};
+        ++openReceipts_;
+        received_.push_back(QueuedRecord{record, receipt});
+        return receipt;
+    }
+    return 0;
 }
 
 }  // namespace tidewire

@@ -41,10 +41,17 @@ class MessageQueues final : public Inbox, public DeliveryLog {
     // 1 delivered, 0 failed or expired, -1 not known (yet); see DeliveryTable.
     int32_t QueryDelivery(int32_t id);
     // Copies the oldest received message into buffer (sizeof(ReceivedMessage) bytes) and drops
-    // it; false when there is none, the buffer then untouched.
-    bool TakeReceived(char* buffer);
+    // it; false when there is none, the buffer then untouched. A record held for the host is
+    // acknowledged at once, unless receipt is given: it then gets the record's receipt (0 for
+    // a record that is not held) and the record waits for Acknowledge.
+    bool TakeReceived(char* buffer, int32_t* receipt = nullptr);
+    // 1 when the receipt was handed out and not acknowledged yet, or belongs to a run before
+    // the latest start-up (nothing is left to do for it); 0 otherwise.
+    int32_t Acknowledge(int32_t receipt);
 
     // --- The worker ----------------------------------------------------------------------------
+    size_t RoomToHold() override;
+    bool Acknowledged(int32_t first, int32_t last) override;
     bool HasOutgoing();
     // A copy of the oldest queued message; false when none is queued. It stays queued until
     // Finish, so a send that fails half-way leaves it for the next cycle.
@@ -64,8 +71,26 @@ class MessageQueues final : public Inbox, public DeliveryLog {
     // pending. For benchmarks that hold a queue at one depth.
     void DropNewestOutgoing(size_t keep);
 
+    // Receipts out at once, at most: enough for the longest text a joined message can give,
+    // in records, with room to spare.
+    static constexpr size_t kMostReceipts = 512;
+
   private:
+    // A received record, with its receipt where it is held for the host (else 0).
+    struct QueuedRecord {
+        ReceivedMessage record;
+        int32_t receipt;
+    };
+    // A receipt the host has not acknowledged yet.
+    struct OpenReceipt {
+        int32_t receipt;
+        bool handedOut;
+    };
+
     void Take(const ReceivedMessage& record) override;
+    int32_t TakeHeld(const ReceivedMessage& record) override;
+    // The slot of an open receipt, or null.
+    OpenReceipt* FindReceipt(int32_t receipt);
 
     // Guards outgoing_, reports_, results_, deliveries_, nextId_ and accepting_. Taken before
     // receivedLock_ when both are needed.
@@ -78,8 +103,16 @@ class MessageQueues final : public Inbox, public DeliveryLog {
     DeliveryTable deliveries_;
     int32_t nextId_ = 0;
     bool accepting_ = false;
+    // Guards received_ and the receipts.
     std::mutex receivedLock_;
-    RecordQueue<ReceivedMessage> received_;
+    RecordQueue<QueuedRecord> received_;
+    // A fixed table, so the worker holds a record without allocating; a slot is free when its
+    // receipt is 0. Receipts count on across start-ups, so a host never takes one of an earlier
+    // run for a record of this one.
+    OpenReceipt receipts_[kMostReceipts] = {};
+    size_t openReceipts_ = 0;
+    int32_t nextReceipt_ = 1;
+    int32_t firstReceiptOfRun_ = 1;
 };
 
 }  // namespace tidewire

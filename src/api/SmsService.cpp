@@ -35,6 +35,11 @@ int32_t SmsService::SetOption(const char* name, int32_t value) {
         options.deliveryReports.store(value == 1);
         return 1;
     }
+    // Every family keeps what it can of a message until the host acknowledges it.
+    if (std::strcmp(name, "hold-received") == 0 && onOff) {
+        options.holdReceived.store(value == 1);
+        return 1;
+    }
     if (std::strcmp(name, "reassembly-seconds") == 0 && value >= 1 &&
         value <= ModuleOptions::kMostReassemblySeconds) {
         options.reassemblySeconds.store(value);

@@ -44,6 +44,14 @@ class SmsService {
     int32_t Report(char* buffer) { return queues_.TakeReport(buffer) ? 1 : 0; }
     int32_t Query(int32_t id) { return queues_.Query(id); }
     int32_t GetNextMessage(char* buffer) { return queues_.TakeReceived(buffer) ? 1 : 0; }
+    // The oldest record and its receipt (0 for one that is not held; receipt may be null, and
+    // the record is then acknowledged at once).
+    int32_t GetNextMessageEx(char* buffer, int32_t* receipt) {
+        return queues_.TakeReceived(buffer, receipt) ? 1 : 0;
+    }
+    // The host has the record with this receipt safe: its message leaves the module in the
+    // worker's next receive step. Never waits for the module.
+    int32_t AcknowledgeMessage(int32_t receipt) { return queues_.Acknowledge(receipt); }
     int32_t GetLastError(char* buffer, int32_t length) { return lastError_.Get(buffer, length); }
     // Legacy form: the whole text and its NUL; the buffer must hold 1024 bytes.
     int32_t GetLastErrorLegacy(char* buffer) { return lastError_.GetWhole(buffer); }
@@ -59,8 +67,9 @@ class SmsService {
     // How many times the worker has read the module's store since the latest start-up.
     int32_t GetReceivePolls() const { return moduleInfo_.ReceivePolls(); }
     // Switches an option of ModuleOptions by its name ("long-messages", "delivery-reports",
-    // "reassembly-seconds"). 1 when taken; 0 for an unknown name, a value out of range, or an
-    // option the running module's family cannot honour. The last error is not touched.
+    // "reassembly-seconds", "hold-received"). 1 when taken; 0 for an unknown name, a value out
+    // of range, or an option the running module's family cannot honour. The last error is not
+    // touched.
     int32_t SetOption(const char* name, int32_t value);
     // 1 delivered, 0 failed or expired, -1 not known (yet), for a message that asked for status
     // reports; -1 for any other.

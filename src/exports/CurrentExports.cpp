@@ -90,4 +90,12 @@ TIDEWIRE_API int32_t TIDEWIRE_CALL SMSQueryDelivery(int32_t id) {
     return Guarded<int32_t>(-1, [&] { return service.QueryDelivery(id); });
 }
 
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSGetNextMessageEx(char* buffer, int32_t* receipt) {
+    return Guarded<int32_t>(0, [&] { return service.GetNextMessageEx(buffer, receipt); });
+}
+
+TIDEWIRE_API int32_t TIDEWIRE_CALL SMSAcknowledgeMessage(int32_t receipt) {
+    return Guarded<int32_t>(0, [&] { return service.AcknowledgeMessage(receipt); });
+}
+
 }  // extern "C"

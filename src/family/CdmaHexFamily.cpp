@@ -136,15 +136,8 @@ bool CutAnswer(const ReplyBuffer& reply, BodyField bodyField, ReceivedMessage& m
     return true;
 }
 
-// A message known by a hash of its bytes (FNV-1a); 0 stands for none.
-uint32_t Fingerprint(const char* bytes, size_t count, uint32_t hash = 2166136261u) {
-    for (size_t i = 0; i < count; ++i) {
-        hash = (hash ^ static_cast<uint8_t>(bytes[i])) * 16777619u;
-    }
-    return hash == 0 ? 1 : hash;
-}
-
-uint32_t Fingerprint(const ReceivedMessage& message) {
+// A message known by a hash of its record.
+uint32_t RecordFingerprint(const ReceivedMessage& message) {
     // The fields are zero-filled past their text, so each field counts whole.
     return Fingerprint(reinterpret_cast<const char*>(&message), sizeof message);
 }
@@ -229,6 +222,25 @@ bool CdmaHexFamily::Receive(ModuleSession& session) const {
     if (!channel.IsOpen()) {
         return true;
     }
+    // While a record is held nothing more is read: type 860 would hand out the same message
+    // again, and type 865 would mark the next one read, to be lost if the host went down before
+    // storing it. Once acknowledged, type 860 drops its message, with no read in between, so
+    // the drop can only hit the message the host has; the next cycle reads on.
+    int32_t& held = session.memory.heldReceipt;
+    if (held != 0) {
+        if (!session.inbox.Acknowledged(held, held)) {
+            return true;
+        }
+        held = 0;
+        if (dialect_.dropCommand != nullptr) {
+            channel.Write(dialect_.dropCommand);
+            return true;
+        }
+    }
+    const bool holding = session.options.holdReceived.load();
+    if (holding && session.inbox.RoomToHold() == 0) {
+        return true;
+    }
     channel.PurgeAndWrite(dialect_.readCommand);
     ReplyBuffer reply;
     const Verdict outcome =
@@ -250,30 +262,40 @@ bool CdmaHexFamily::Receive(ModuleSession& session) const {
     const bool readable = CutAnswer(reply, dialect_.body, message);
     if (dialect_.dropCommand == nullptr) {
         // The module marks what it handed out as read by itself.
-        if (readable) {
+        if (readable && holding) {
+            held = session.inbox.DeliverHeld(message.text, message.sender, message.timestamp);
+        } else if (readable) {
             session.inbox.Deliver(message.text, message.sender, message.timestamp);
         }
         return true;
     }
-    HandOverAndDrop(session, reply, readable ? &message : nullptr);
+    HandOverAndDrop(session, reply, readable ? &message : nullptr, holding);
     return true;
 }
 
 void CdmaHexFamily::HandOverAndDrop(ModuleSession& session, const ReplyBuffer& reply,
-                                    const ReceivedMessage* message) const {
+                                    const ReceivedMessage* message, bool holding) const {
     ModuleMemory& memory = session.memory;
     const bool afterLateAnswer = memory.answerOwed;
     memory.answerOwed = false;
-    const uint32_t handedOut =
-        message != nullptr ? Fingerprint(*message) : HandedOutLine(reply, dialect_.readCommand);
+    const uint32_t handedOut = message != nullptr ? RecordFingerprint(*message)
+                                                  : HandedOutLine(reply, dialect_.readCommand);
     if (handedOut == 0) {
         return;  // nothing handed out, so nothing to drop
     }
     if (message != nullptr && handedOut != memory.delivered) {
-        session.inbox.Deliver(message->text, message->sender, message->timestamp);
-        memory.delivered = handedOut;
         memory.held = 0;
         memory.heldCycles = 0;
+        if (holding) {
+            // Dropped once the host acknowledges the record (Receive). Without a receipt
+            // nothing was queued, and the message is handed out again as a new one.
+            memory.heldReceipt =
+                session.inbox.DeliverHeld(message->text, message->sender, message->timestamp);
+            memory.delivered = memory.heldReceipt != 0 ? handedOut : 0;
+            return;
+        }
+        memory.delivered = handedOut;
+        session.inbox.Deliver(message->text, message->sender, message->timestamp);
         session.channel.Write(dialect_.dropCommand);
         return;
     }

@@ -60,9 +60,10 @@ class CdmaHexFamily final : public ModuleFamily {
     bool SendWhole(ModuleSession& session, TextKind kind, const char* text,
                    const char* number) const;
     // Type 860: hands the message of a complete answer (null: one that could not be cut) to the
-    // host and tells the module to drop it, never before its record is queued.
+    // host and tells the module to drop it, never before its record is queued; while holding,
+    // not before the host has acknowledged it.
     void HandOverAndDrop(ModuleSession& session, const ReplyBuffer& reply,
-                         const ReceivedMessage* message) const;
+                         const ReceivedMessage* message, bool holding) const;
 
     const SetUpStep* setUp_;
     size_t setUpSteps_;

@@ -3,8 +3,10 @@
 // checked at start-up. Set-up: new-message indications and the module's own store. It picks
 // the body's encoding with AT+ZMSGL, takes the body after the prompt of "AT+CMGS" (a
 // single-byte text ended by Ctrl-Z, or raw UCS-2 ended by 00 1A), and lists its store for the
-// indexes, reads each message with AT+CMGR and deletes it once its record is queued. Its
-// replies are byte data: a body may be raw UCS-2 with zero bytes in it.
+// indexes, reads each message with AT+CMGR and deletes it once its record is queued (while the
+// host asks for holding: once the host has acknowledged the record, at the start of a later
+// receive step; a held index is not read again). Its replies are byte data: a body may be raw
+// UCS-2 with zero bytes in it.
 #include <cstdio>
 #include <cstring>
 
@@ -211,12 +213,52 @@ bool CutReadReply(const ReplyBuffer& reply, ReadMessage& cut) {
     return true;
 }
 
+// What tells one listed message from another under the same index: its listing header without
+// the status, which reading changes from unread to read.
+uint32_t ListingFingerprint(const ReplyBuffer& listing, size_t afterIndex) {
+    const char* data = listing.Data();
+    const size_t end = listing.Length();
+    size_t from = afterIndex;
+    if (from < end && data[from] == ',') {
+        ++from;
+    }
+    if (from < end && data[from] == '"') {
+        const size_t closing = listing.Find("\"", from + 1);
+        from = closing == ReplyBuffer::npos ? end : closing + 1;
+    }
+    size_t lineEnd = from;
+    while (lineEnd < end && data[lineEnd] != '\r' && data[lineEnd] != '\n') {
+        ++lineEnd;
+    }
+    return Fingerprint(data + from, lineEnd - from);
+}
+
+// Before any read: which held messages the whole listing still shows. A held index it does not
+// show, or shows with another message, has left the module.
+void MatchHeldToListing(ModuleSession& session, const ReplyBuffer& listing) {
+    session.held.BeginListing();
+    size_t cursor = 0;
+    for (;;) {
+        const size_t header = FindLineStartingWith(listing, cursor, "+CMGL:");
+        if (header == ReplyBuffer::npos) {
+            break;
+        }
+        cursor = header + 6;
+        int index = 0;
+        if (ReadStoreIndex(listing, cursor, index)) {
+            session.held.Listed(index, ListingFingerprint(listing, cursor));
+        }
+    }
+    session.held.ForgetUnlisted();
+}
+
 class Type870Module final : public ModuleFamily {
   public:
     constexpr Type870Module() : ModuleFamily(kModule870, "199", SimCheck::Asked) {}
 
     SetUpResult SetUp(ModuleSession& session) const override {
         session.memory = ModuleMemory{};
+        session.held.Clear();
         return RunSetUpSteps(session, kSetUp, FirstStep::Checked);
     }
 
@@ -226,6 +268,9 @@ class Type870Module final : public ModuleFamily {
             return true;
         }
         channel.CancelAbandonedEntry();
+        if (!DeleteAcknowledged(session)) {
+            return false;
+        }
         channel.PurgeAndWrite("AT+CMGL=\"ALL\"\r");
 
         // One poll counter serves the listing and every read that follows it. The end of a
@@ -246,6 +291,8 @@ class Type870Module final : public ModuleFamily {
         if (listed != Verdict::Accepted) {
             return true;
         }
+        MatchHeldToListing(session, listing);
+        const bool holding = session.options.holdReceived.load();
 
         // A read's answer is its "+CMGR:" line and the final result behind it. The previous
         // answer was read to its end, so whatever stands before that line arrived late from an
@@ -271,6 +318,13 @@ class Type870Module final : public ModuleFamily {
             if (!ReadStoreIndex(listing, cursor, index)) {
                 continue;
             }
+            const uint32_t fingerprint = ListingFingerprint(listing, cursor);
+            if (session.held.Listed(index, fingerprint)) {
+                continue;  // its record is with the host, which has not acknowledged it yet
+            }
+            if (holding && (session.held.Room() == 0 || session.inbox.RoomToHold() == 0)) {
+                return true;  // the rest waits in the module until the host acknowledges some
+            }
             char command[64];
             std::snprintf(command, sizeof command, "AT+CMGR=%d\r", index);
             channel.Write(command);
@@ -286,7 +340,10 @@ class Type870Module final : public ModuleFamily {
             if (!CutReadReply(reply, cut)) {
                 continue;
             }
-            if (cut.bodyBytes >= 1) {
+            if (cut.bodyBytes >= 1 && holding) {
+                const int32_t receipt = session.inbox.DeliverHeld(cut.text, cut.sender, cut.time);
+                session.held.Add(index, fingerprint, receipt, receipt);
+            } else if (cut.bodyBytes >= 1) {
                 session.inbox.Deliver(cut.text, cut.sender, cut.time);
                 std::snprintf(command, sizeof command, "AT+CMGD=%d\r", index);
                 channel.SendAtCommand(command, "OK", "ERROR");

@@ -10,7 +10,9 @@
 // goes as concatenated SUBMITs (GSM 7-bit where the alphabet has every character), and the
 // parts of a concatenated message wait in the store until all are there, to be queued as one
 // text. Delivery reports: messages ask for status reports, their references are kept, and the
-// reports the module stores are matched to them and deleted.
+// reports the module stores are matched to them and deleted. Holding received messages: a
+// message stays in the store until the host acknowledges its record(s), and is deleted at the
+// start of a later receive step; a held index gets no second record.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -256,8 +258,12 @@ bool StoreIsFull(ModemChannel& channel) {
 // cut at a character boundary to the record's 255 bytes.
 class RecordWriter {
   public:
-    RecordWriter(Inbox& inbox, const char* sender, const char* timestamp)
-        : inbox_(inbox), sender_(sender), timestamp_(timestamp) {}
+    // How the records go: queued as they are, under receipts, or only counted (to learn
+    // whether the receipts they need are free before any of them is queued).
+    enum class Mode { Deliver, Hold, Count };
+
+    RecordWriter(Inbox& inbox, const char* sender, const char* timestamp, Mode mode = Mode::Deliver)
+        : inbox_(inbox), sender_(sender), timestamp_(timestamp), mode_(mode) {}
 
     void Add(const char16_t* units, size_t count) {
         for (size_t i = 0; i < count; ++i) {
@@ -279,6 +285,9 @@ class RecordWriter {
         }
     }
     size_t Records() const { return records_; }
+    // The receipts of the records held, in order; 0 when none was.
+    int32_t FirstReceipt() const { return firstReceipt_; }
+    int32_t LastReceipt() const { return lastReceipt_; }
 
   private:
     // Queues the longest beginning that fits a record, when the rest would not fit with it.
@@ -294,9 +303,16 @@ class RecordWriter {
         if (count == 0) {
             count = 1;  // never stall on what no record could hold
         }
-        char text[kRecordTextBytes + 1];
-        Utf16ToHost(pending_, count, text, sizeof text);
-        inbox_.Deliver(text, sender_, timestamp_);
+        if (mode_ != Mode::Count) {
+            char text[kRecordTextBytes + 1];
+            Utf16ToHost(pending_, count, text, sizeof text);
+            if (mode_ == Mode::Hold) {
+                lastReceipt_ = inbox_.DeliverHeld(text, sender_, timestamp_);
+                firstReceipt_ = firstReceipt_ != 0 ? firstReceipt_ : lastReceipt_;
+            } else {
+                inbox_.Deliver(text, sender_, timestamp_);
+            }
+        }
         ++records_;
         std::memmove(pending_, pending_ + count, (pendingCount_ - count) * sizeof(char16_t));
         pendingCount_ -= count;
@@ -305,6 +321,9 @@ class RecordWriter {
     Inbox& inbox_;
     const char* sender_;
     const char* timestamp_;
+    const Mode mode_;
+    int32_t firstReceipt_ = 0;
+    int32_t lastReceipt_ = 0;
     // What has not gone into a record yet: less than a record, and one part's text.
     char16_t pending_[kRecordTextBytes + sizeof(DeliverText::units) / sizeof(char16_t)];
     size_t pendingCount_ = 0;
@@ -314,7 +333,8 @@ class RecordWriter {
 // One walk over a listing of the whole store: each message is queued, then deleted under its
 // own index. With the options on, status reports are matched and deleted, and the parts of
 // concatenated messages are held back until the rest of the walk has shown which of them are
-// complete. Nothing is deleted before what it held is queued.
+// complete. Nothing is deleted before what it held is queued. Messages held for the host are
+// skipped, and while the host asks for holding new ones are queued under receipts and kept.
 class StoreWalk {
   public:
     StoreWalk(ModuleSession& session, const ReplyBuffer& reply)
@@ -355,6 +375,11 @@ class StoreWalk {
     bool RoomToDelete(size_t count) const { return kMostDeletesPerWalk - deletedCount_ >= count; }
 
     void DeliverAndDelete(int index, const char* pdu, size_t length);
+    // Queues the message under a receipt and keeps it, when there is room for it.
+    void DeliverAndHold(int index, const char* pdu, size_t length);
+    // Queues the parts as one text and keeps them while holding, else deletes them; false when
+    // nothing was queued (no room, or nothing decodable).
+    bool DeliverPartsAndSettle(const HeldPart* const* parts, size_t count);
     void TakeStatusReport(int index, const char* pdu, size_t length);
     void TakeIndicatedReports();
     bool Hold(int index, size_t pduStart, size_t pduLength);
@@ -364,7 +389,8 @@ class StoreWalk {
     WaitingGroup* WaitingSlot(const HeldGroup& group, uint64_t now);
     // The held part of `group` with each sequence number, in order; false when one is missing.
     bool PartsInOrder(size_t group, const HeldPart* (&parts)[256]) const;
-    size_t DeliverParts(const HeldPart* const* parts, size_t count);
+    size_t DeliverParts(const HeldPart* const* parts, size_t count, RecordWriter::Mode mode,
+                        int32_t* firstReceipt = nullptr, int32_t* lastReceipt = nullptr);
 
     ModuleSession& session_;
     const ReplyBuffer& reply_;
@@ -374,9 +400,13 @@ class StoreWalk {
     size_t heldCount_ = 0;
     HeldGroup groups_[kMostHeldGroups];
     size_t groupCount_ = 0;
+    // New messages are kept for the host's acknowledgement.
+    bool holding_ = false;
 };
 
 bool StoreWalk::Run(bool wholeStore) {
+    holding_ = session_.options.holdReceived.load();
+    session_.held.BeginListing();
     const bool joinParts = session_.options.longMessages.load();
     const bool takeReports =
         session_.options.deliveryReports.load() && session_.deliveries != nullptr;
@@ -425,6 +455,9 @@ bool StoreWalk::Run(bool wholeStore) {
         const size_t pduStart = cursor;
         const size_t pduLength = lineEnd - cursor;
         cursor = lineEnd;
+        if (session_.held.Listed(index, Fingerprint(data + pduStart, pduLength))) {
+            continue;  // its record is with the host, which has not acknowledged it yet
+        }
         if (takeReports &&
             MessageTypeOfPdu(data + pduStart, pduLength) == kMessageTypeStatusReport) {
             TakeStatusReport(index, data + pduStart, pduLength);
@@ -435,16 +468,62 @@ bool StoreWalk::Run(bool wholeStore) {
     if (takeReports) {
         TakeIndicatedReports();
     }
+    if (wholeStore) {
+        session_.held.ForgetUnlisted();
+    }
     return heldCount_ == 0 || TakeHeldParts(wholeStore);
 }
 
 void StoreWalk::DeliverAndDelete(int index, const char* pdu, size_t length) {
+    if (holding_) {
+        DeliverAndHold(index, pdu, length);
+        return;
+    }
     PduMessage message;
     if (DecodeDeliverPdu(pdu, length, message) <= 0) {
         return;  // not a message for the host; it stays in the store untouched
     }
     session_.inbox.Deliver(message.text, message.number, message.timestamp);
     Delete(index);
+}
+
+void StoreWalk::DeliverAndHold(int index, const char* pdu, size_t length) {
+    if (session_.held.Room() == 0 || session_.inbox.RoomToHold() == 0) {
+        return;  // waits in the module until the host acknowledges what it has
+    }
+    PduMessage message;
+    if (DecodeDeliverPdu(pdu, length, message) <= 0) {
+        return;
+    }
+    const int32_t receipt =
+        session_.inbox.DeliverHeld(message.text, message.number, message.timestamp);
+    session_.held.Add(index, Fingerprint(pdu, length), receipt, receipt);
+}
+
+bool StoreWalk::DeliverPartsAndSettle(const HeldPart* const* parts, size_t count) {
+    if (!holding_) {
+        if (!RoomToDelete(count) || DeliverParts(parts, count, RecordWriter::Mode::Deliver) == 0) {
+            return false;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            Delete(parts[i]->index);
+        }
+        return true;
+    }
+    // Every record of the text and every part need their room before the first is queued.
+    const size_t records = DeliverParts(parts, count, RecordWriter::Mode::Count);
+    if (records == 0 || records > session_.inbox.RoomToHold() || count > session_.held.Room()) {
+        return false;
+    }
+    int32_t first = 0;
+    int32_t last = 0;
+    DeliverParts(parts, count, RecordWriter::Mode::Hold, &first, &last);
+    for (size_t i = 0; i < count; ++i) {
+        session_.held.Add(parts[i]->index,
+                          Fingerprint(reply_.Data() + parts[i]->pduStart, parts[i]->pduLength),
+                          first, last);
+    }
+    return true;
 }
 
 void StoreWalk::TakeStatusReport(int index, const char* pdu, size_t length) {
@@ -530,13 +609,14 @@ bool StoreWalk::PartsInOrder(size_t group, const HeldPart* (&parts)[256]) const 
     return std::all_of(parts, parts + total, [](const HeldPart* part) { return part != nullptr; });
 }
 
-size_t StoreWalk::DeliverParts(const HeldPart* const* parts, size_t count) {
+size_t StoreWalk::DeliverParts(const HeldPart* const* parts, size_t count, RecordWriter::Mode mode,
+                               int32_t* firstReceipt, int32_t* lastReceipt) {
     PduMessage first;
     DeliverText text;
     if (!DecodeDeliverText(reply_.Data() + parts[0]->pduStart, parts[0]->pduLength, first, text)) {
         return 0;
     }
-    RecordWriter writer(session_.inbox, first.number, first.timestamp);
+    RecordWriter writer(session_.inbox, first.number, first.timestamp, mode);
     writer.Add(text.units, text.unitCount);
     for (size_t i = 1; i < count; ++i) {
         PduMessage message;
@@ -546,6 +626,10 @@ size_t StoreWalk::DeliverParts(const HeldPart* const* parts, size_t count) {
         }
     }
     writer.Finish();
+    if (firstReceipt != nullptr && lastReceipt != nullptr) {
+        *firstReceipt = writer.FirstReceipt();
+        *lastReceipt = writer.LastReceipt();
+    }
     return writer.Records();
 }
 
@@ -593,13 +677,8 @@ bool StoreWalk::TakeHeldParts(bool wholeStore) {
             // The whole message, queued as one text, then every part of it deleted. A stop
             // does not cut the deletes of one message: a part left behind would come again,
             // on its own, in the next run.
-            if (RoomToDelete(total) && DeliverParts(parts, total) > 0) {
-                for (size_t i = 0; i < total; ++i) {
-                    Delete(parts[i]->index);
-                }
-                if (waiting != nullptr) {
-                    waiting->inUse = false;
-                }
+            if (DeliverPartsAndSettle(parts, total) && waiting != nullptr) {
+                waiting->inUse = false;
             }
             continue;
         }
@@ -622,9 +701,7 @@ bool StoreWalk::TakeHeldParts(bool wholeStore) {
             if (session_.channel.StopRequested()) {
                 return false;
             }
-            if (RoomToDelete(1) && DeliverParts(&parts[i], 1) > 0) {
-                Delete(parts[i]->index);
-            }
+            DeliverPartsAndSettle(&parts[i], 1);
         }
     }
     // A message the whole listing no longer shows has left the store: its wait is forgotten.
@@ -647,6 +724,7 @@ class GsmModule final : public ModuleFamily {
         for (WaitingGroup& waiting : session.waitingGroups) {
             waiting.inUse = false;
         }
+        session.held.Clear();
         // The sequence begins with its first command; a stop is looked for after each. A
         // module that will not store status reports gets the usual indications instead.
         SetUpResult steps = SetUpResult::Ready();
@@ -692,6 +770,9 @@ class GsmModule final : public ModuleFamily {
         channel.SendAtCommand("AT+CMGF=0\r", "OK", "ERROR");
         if (!channel.IsOpen()) {
             return true;
+        }
+        if (!DeleteAcknowledged(session)) {
+            return false;
         }
         channel.PurgeAndWrite("AT+CMGL=4\r");
         ReplyBuffer reply;

@@ -45,10 +45,20 @@ class Inbox {
   public:
     // Queues one message for the host, each field cut to its width in the record.
     void Deliver(const char* text, const char* sender, const char* timestamp);
+    // The same for a message the module keeps until the host has acknowledged its record: the
+    // record goes with a receipt (greater than 0), which is returned; 0 when every receipt is
+    // out, and then nothing is queued. A family asks RoomToHold first.
+    int32_t DeliverHeld(const char* text, const char* sender, const char* timestamp);
+    // How many more records can go out under a receipt before the host acknowledges some.
+    virtual size_t RoomToHold() = 0;
+    // True once the host has acknowledged every receipt from first to last (or the records
+    // were given back at a start-up): their messages may leave the module.
+    virtual bool Acknowledged(int32_t first, int32_t last) = 0;
 
   protected:
     ~Inbox() = default;
     virtual void Take(const ReceivedMessage& record) = 0;
+    virtual int32_t TakeHeld(const ReceivedMessage& record) = 0;
 };
 
 // What a family learns of its module while the service runs and keeps from one call to the
@@ -69,7 +79,52 @@ struct ModuleMemory {
     // Type 860: the last read was not answered within its window, so its answer may still be
     // on its way and stand in front of the next one.
     bool answerOwed = false;
+    // Types 860 and 865 while records are held: the receipt of the message handed to the host
+    // last, until the host acknowledges it; no other message is read meanwhile.
+    int32_t heldReceipt = 0;
 };
+
+// A message the module keeps for the host until its records are acknowledged: where it lies in
+// the store, a hash of what was listed there, and the receipts of the records it went into (the
+// parts of a joined text share theirs, and leave the store together).
+struct HeldMessage {
+    bool inUse = false;
+    // The latest listing showed the same message under the index.
+    bool listed = false;
+    int index = 0;
+    uint32_t fingerprint = 0;
+    int32_t firstReceipt = 0;
+    int32_t lastReceipt = 0;
+};
+// More than any module's store holds: a listing finds no room only when the host leaves records
+// unacknowledged, and then new messages wait in the module.
+constexpr size_t kMostHeldMessages = 256;
+
+// The messages of the store families (GSM, 870) that wait in the module for the host's
+// acknowledgement, in a fixed table: the worker allocates nothing for them.
+class HeldMessages {
+  public:
+    void Clear();
+    size_t Room() const;
+    // Keeps the message at index under the receipts first..last; false when the table is full.
+    bool Add(int index, uint32_t fingerprint, int32_t firstReceipt, int32_t lastReceipt);
+    // Before a listing: no index has been listed yet.
+    void BeginListing();
+    // Whether the message a listing shows at index is held. A held index listed with another
+    // message (deleted by someone else, the slot used again) is forgotten: that one is new.
+    bool Listed(int index, uint32_t fingerprint);
+    // After a listing of the whole store: a held index it did not show has left the module.
+    void ForgetUnlisted();
+
+    HeldMessage* begin() { return entries_; }
+    HeldMessage* end() { return entries_ + kMostHeldMessages; }
+
+  private:
+    HeldMessage entries_[kMostHeldMessages];
+};
+
+// A message known by a hash of its bytes (FNV-1a); never 0.
+uint32_t Fingerprint(const char* bytes, size_t count);
 
 // Where status reports go, to be matched with the message they are about.
 class DeliveryLog {
@@ -88,6 +143,8 @@ struct ModuleOptions {
     static constexpr int32_t kDefaultReassemblySeconds = 600;
     static constexpr int32_t kMostReassemblySeconds = 7 * 24 * 3600;
 
+    // A received message stays in the module until the host acknowledges its record.
+    std::atomic<bool> holdReceived{false};
     // Texts beyond one message go as concatenated messages, and parts of one are joined.
     std::atomic<bool> longMessages{false};
     // Messages ask for status reports, which are matched to them.
@@ -154,6 +211,7 @@ struct ModuleSession {
     ReportRouting reportRouting = ReportRouting::Off;
     WaitingGroup waitingGroups[kMostWaitingGroups];
     ModuleMemory memory;
+    HeldMessages held;
 
     // True when a stop is to end the set-up before its next step: only the current edition
     // looks; the legacy edition runs its sequence to the end and notices a stop in the loop.
@@ -223,6 +281,12 @@ struct SetUpStep {
     OnFailure onFailure;
     ErrorText failure;
 };
+
+// Store families: deletes ("AT+CMGD") every held message whose records the host has
+// acknowledged, where the latest listing showed it. A delete the module refuses or leaves
+// unanswered keeps the message held until a listing shows it again (then it is deleted in the
+// next step) or no longer shows it (then it is forgotten). False when a stop came first.
+bool DeleteAcknowledged(ModuleSession& session);
 
 // Runs the steps in order. A stop (StopEndsSetUp) ends the set-up before each step but the
 // first, and before the first too when it is FirstStep::Checked. A step whose failure is

@@ -292,6 +292,34 @@ TEST_F(Receive870Test, ReadsEachListedMessageAndDeletesItAfterItsRecord) {
     EXPECT_EQ(Sleeps(), (Intervals{500, 300, 200, 300, 200}));
 }
 
+// While records are held a listed message is read once, and deleted at the start of the first
+// receive step after the host acknowledged its record.
+TEST_F(Receive870Test, HeldMessageIsReadOnceAndDeletedAfterItsAcknowledgement) {
+    session_.options.holdReceived = true;
+    bool deleted = false;
+    modem_->OnWrite("AT+CMGL=\"ALL\"\r", [&](const std::string&, ScriptedSerialDevice& line) {
+        line.Arrive(
+            {Listing((deleted ? "" : ListingEntry(3, "hello")) + ListingEntry(12, "world"))});
+    });
+    modem_->OnWrite("AT+CMGD=3\r", [&](const std::string&, ScriptedSerialDevice& line) {
+        deleted = true;
+        line.Arrive({"\r\nOK\r\n"});
+    });
+    ScriptRead(3, {ReadReply("hello")});
+    ScriptRead(12, {ReadReply("world")});
+    EXPECT_TRUE(Receive());
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(ReadsAndDeletes(), (Strings{"AT+CMGR=3\r", "AT+CMGR=12\r"}));
+    ASSERT_EQ(TakeReceived().size(), 2u);
+
+    Acknowledge(1);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(ReadsAndDeletes(), (Strings{"AT+CMGR=3\r", "AT+CMGR=12\r", "AT+CMGD=3\r"}));
+    EXPECT_EQ(modem_->Writes().back(), "AT+CMGL=\"ALL\"\r") << "the delete opens the step";
+    EXPECT_TRUE(TakeReceived().empty());
+    EXPECT_EQ(Unacknowledged(), std::vector<int32_t>{2});
+}
+
 // This family reports new messages with +CMTI (AT+CNMI=2,1,...), and the read command is
 // written without a purge, so such a line can stand before the +CMGR line. Its comma must not
 // shift the fields (sender "\r\n\r\n+CMGR: ", time "C UNREAD", real sender lost): they are

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -256,8 +257,25 @@ class FamilyTest : public ChannelTest, private Inbox, private ErrorLog, private 
     // The status reports handed over for matching, in order.
     std::vector<StatusReport> reports_;
 
+    // The host has stored the record with this receipt.
+    void Acknowledge(int32_t receipt) {
+        unacknowledged_.erase(std::remove(unacknowledged_.begin(), unacknowledged_.end(), receipt),
+                              unacknowledged_.end());
+    }
+    std::vector<int32_t> Unacknowledged() const { return unacknowledged_; }
+
   private:
     void Take(const ReceivedMessage& record) override { received_.push_back(record); }
+    int32_t TakeHeld(const ReceivedMessage& record) override {
+        received_.push_back(record);
+        unacknowledged_.push_back(++lastReceipt_);
+        return lastReceipt_;
+    }
+    size_t RoomToHold() override { return 512 - unacknowledged_.size(); }
+    bool Acknowledged(int32_t first, int32_t last) override {
+        return std::none_of(unacknowledged_.begin(), unacknowledged_.end(),
+                            [&](int32_t receipt) { return receipt >= first && receipt <= last; });
+    }
     void Record(ErrorText error) override { lastError_ = ErrorTextUtf8(error); }
     bool Match(const StatusReport& report) override {
         reports_.push_back(report);
@@ -265,6 +283,8 @@ class FamilyTest : public ChannelTest, private Inbox, private ErrorLog, private 
     }
 
     std::vector<ReceivedMessage> received_;
+    std::vector<int32_t> unacknowledged_;
+    int32_t lastReceipt_ = 0;
     const char* lastError_ = nullptr;
 };
 

@@ -205,6 +205,24 @@ TEST_F(GsmLongTest, PartsWaitInTheStoreUntilTheWholeMessageIsQueued) {
     EXPECT_EQ(queuedAtDelete_, (std::vector<size_t>{1, 1, 1})) << "deleted once queued";
 }
 
+// While records are held the parts of a joined text stay in the store, listed but not joined
+// again, and leave together once the text is acknowledged.
+TEST_F(GsmLongTest, HeldPartsLeaveTogetherOnceTheJoinedTextIsAcknowledged) {
+    session_.options.holdReceived = true;
+    ScriptStore();
+    listing_ = Entry("5", kSecondPart) + Entry("7", kFirstPart);
+    EXPECT_TRUE(Receive());
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Texts(), Strings{std::string(kFirstText) + kSecondText});
+    EXPECT_TRUE(WritesStartingWith("AT+CMGD=").empty());
+
+    Acknowledge(1);
+    listing_.clear();
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(WritesStartingWith("AT+CMGD="), (Strings{"AT+CMGD=7\r", "AT+CMGD=5\r"}));
+    EXPECT_TRUE(Texts().empty());
+}
+
 TEST_F(GsmLongTest, PartsOfAnIncompleteMessageGoOnTheirOwnWhenOverdueOrInAFullStore) {
     ScriptStore();
     session_.options.reassemblySeconds = 600;

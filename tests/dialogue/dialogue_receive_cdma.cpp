@@ -62,6 +62,29 @@ TEST_F(CdmaReceiveTest, Type860ReadsOneMessageAndDeletesIt) {
     EXPECT_EQ(modem_->Writes(), (Strings{"at$smsmt0?\r", "at$delmt=0\r"}));
 }
 
+// While records are held nothing more is read until the host acknowledges the last one: type
+// 860 then drops it, with no read in between, and type 865 reads on.
+TEST_F(CdmaReceiveTest, HeldRecordStopsTheReadsUntilItIsAcknowledged) {
+    session_.options.holdReceived = true;
+    EXPECT_TRUE(ReceiveOn(kModule860, {Answer860("13912345678", '2', "616263")}));
+    EXPECT_STREQ(OnlyRecord().text, "abc");
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(modem_->Writes(), Strings{"at$smsmt0?\r"});
+    Acknowledge(1);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(modem_->Writes(), (Strings{"at$smsmt0?\r", "at$delmt=0\r"}));
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(modem_->Writes().back(), "at$smsmt0?\r");
+
+    EXPECT_TRUE(ReceiveOn(kModule865, {Answer865("13912345678", '2', "616263")}));
+    EXPECT_STREQ(OnlyRecord().text, "abc");
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(modem_->Writes(), Strings{"at$smsmt=1?\r"});
+    Acknowledge(2);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(modem_->Writes(), (Strings{"at$smsmt=1?\r", "at$smsmt=1?\r"}));
+}
+
 // The delete drops whatever the module handed out last, so it follows only a message that
 // reached the host: an empty answer deletes nothing, and a message that cannot be read is
 // deleted once it came back on the third cycle in a row, so that it cannot block the store.

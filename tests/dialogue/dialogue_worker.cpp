@@ -208,6 +208,61 @@ TEST_F(WorkerTest, ReceivedMessagesReachTheHostAndLeaveTheStore) {
     EXPECT_EQ(WritesStartingWith("AT+CMGD="), Strings{"AT+CMGD=9\r"});
 }
 
+// With "hold-received" on a message stays in the store, listed but not queued again, until the
+// host acknowledges its record; a record taken without a receipt counts as acknowledged.
+TEST_F(WorkerTest, HeldMessageLeavesTheStoreOnlyOnceItsRecordIsAcknowledged) {
+    const std::string pdu =
+        "07917248014000F3240B917247587706F400003110824115248012C8329BFD06C9C373B8B82C97E741F034";
+    std::mutex storeLock;
+    std::vector<int> stored{9, 10};
+    modem_->OnWrite("AT+CMGD=", [&](const std::string& written, ScriptedSerialDevice& line) {
+        std::lock_guard<std::mutex> hold(storeLock);
+        const int index = std::stoi(written.substr(8));
+        stored.erase(std::remove(stored.begin(), stored.end(), index), stored.end());
+        line.Arrive({"\r\nOK\r\n"});
+    });
+    modem_->OnWrite("AT+CMGL=4\r", [&](const std::string&, ScriptedSerialDevice& line) {
+        std::lock_guard<std::mutex> hold(storeLock);
+        std::string listing = "\r\n";
+        for (const int index : stored) {
+            listing += "+CMGL: " + std::to_string(index) + ",1,,35\r\n" + pdu + "\r\n";
+        }
+        line.Arrive({listing + "\r\nOK\r\n"});
+    });
+    ASSERT_EQ(service_.SetOption("hold-received", 1), 1);
+    StartHeld();
+    Release();
+    ASSERT_TRUE(WaitForWrites("AT+CMGL=4", 3));
+
+    ReceivedMessage record;
+    int32_t receipt = 0;
+    ASSERT_EQ(service_.GetNextMessageEx(reinterpret_cast<char*>(&record), &receipt), 1);
+    EXPECT_STREQ(record.text, "Hello raspberry pi");
+    EXPECT_GT(receipt, 0);
+    EXPECT_EQ(service_.GetNextMessage(reinterpret_cast<char*>(&record)), 1);
+    EXPECT_TRUE(TakeReceived().empty()) << "a held index is queued once";
+    // Index 10 went without a receipt, and leaves at the start of a later step.
+    ASSERT_TRUE(WaitForWrites("AT+CMGD=", 1));
+    ASSERT_TRUE(WaitForWrites("AT+CMGL=4", 5));
+    EXPECT_EQ(WritesStartingWith("AT+CMGD="), Strings{"AT+CMGD=10\r"});
+
+    EXPECT_EQ(service_.AcknowledgeMessage(receipt), 1);
+    EXPECT_EQ(service_.AcknowledgeMessage(receipt), 0) << "acknowledged before";
+    ASSERT_TRUE(WaitForWrites("AT+CMGD=", 2));
+    ASSERT_TRUE(WaitForWrites("AT+CMGL=4", 7));
+    service_.StopService();
+    EXPECT_EQ(WritesStartingWith("AT+CMGD="), (Strings{"AT+CMGD=10\r", "AT+CMGD=9\r"}));
+    EXPECT_TRUE(TakeReceived().empty());
+    // Each delete opens its receive step, before the step's listing.
+    const Strings writes = modem_->Writes();
+    for (size_t i = 0; i < writes.size(); ++i) {
+        if (writes[i].rfind("AT+CMGD=", 0) == 0) {
+            ASSERT_LT(i + 1, writes.size());
+            EXPECT_EQ(writes[i + 1], "AT+CMGL=4\r");
+        }
+    }
+}
+
 TEST_F(WorkerTest, SendThatThrowsLeavesTheMessageForTheNextCycle) {
     StartHeld();
     ASSERT_EQ(service_.SendMessage("retry me", "13912345678"), 0);

@@ -109,6 +109,43 @@ class CdmaFlow : public FlowTest {
         EXPECT_EQ(Service().GetNextMessage(reinterpret_cast<char*>(&message)), 0);
         EXPECT_EQ(Engine().StoreCount(), 1) << "the message waits for the next start";
     }
+
+    // The next record with its receipt; fails the test when none comes.
+    std::string AwaitHeld(int32_t& receipt) {
+        ReceivedMessage message{};
+        EXPECT_TRUE(Eventually([&] {
+            return Service().GetNextMessageEx(reinterpret_cast<char*>(&message), &receipt) == 1;
+        }));
+        return message.text;
+    }
+
+    void AwaitPolls(int32_t count) {
+        const int32_t from = Service().GetReceivePolls();
+        ASSERT_TRUE(Eventually([&] { return Service().GetReceivePolls() >= from + count; }));
+    }
+
+    // With "hold-received" on, each message stays in the store, its record queued once, until
+    // the host acknowledges it; then the store empties and nothing comes again.
+    void HeldMessagesLeaveTheStoreOnceAcknowledged() {
+        ASSERT_EQ(Service().SetOption("hold-received", 1), 1);
+        Deliver(Incoming("first held"));
+        Deliver(Incoming("second held"));
+        ASSERT_EQ(Start(), 1) << LastError();
+        std::vector<std::string> texts;
+        for (int taken = 0; taken < 2; ++taken) {
+            int32_t receipt = 0;
+            texts.push_back(AwaitHeld(receipt));
+            AwaitPolls(3);
+            EXPECT_EQ(Engine().StoreCount(), 2 - taken) << "kept until acknowledged";
+            EXPECT_EQ(Service().AcknowledgeMessage(receipt), 1);
+        }
+        EXPECT_TRUE(Eventually([&] { return Engine().StoreCount() == 0; }));
+        AwaitPolls(3);
+        int32_t receipt = 0;
+        ReceivedMessage message;
+        EXPECT_EQ(Service().GetNextMessageEx(reinterpret_cast<char*>(&message), &receipt), 0);
+        EXPECT_EQ(texts, (std::vector<std::string>{"first held", "second held"}));
+    }
 };
 
 // --- Type 870 ---------------------------------------------------------------------------------
@@ -117,6 +154,12 @@ class Flow870 : public CdmaFlow {
   protected:
     Flow870() : CdmaFlow(870) {}
 };
+
+// The module's listing says "REC READ" once a message has been read: a held message is still
+// the same one.
+TEST_F(Flow870, HeldMessagesLeaveTheStoreOnceAcknowledged) {
+    HeldMessagesLeaveTheStoreOnceAcknowledged();
+}
 
 TEST_F(Flow870, AsciiAndChineseGoOutAfterTheirEncodingCommands) {
     ASSERT_EQ(Start(), 1) << LastError();
@@ -205,6 +248,10 @@ TEST_F(Flow860, AsciiAndChineseGoOutAsHexOnOneLine) {
                   "at$smsmo0=13912345678,13912345678,4098,4,0,0,4F60597DFF0C4E16754C"}));
 }
 
+TEST_F(Flow860, HeldMessagesLeaveTheStoreOnceAcknowledged) {
+    HeldMessagesLeaveTheStoreOnceAcknowledged();
+}
+
 TEST_F(Flow860, EachMessageIsDeletedAfterItsRecordAndTheStoreEmpties) {
     ReceiveAsciiAndChinese("2024-05-12 10:23:45");
     EXPECT_TRUE(Eventually([&] { return Engine().StoreCount() == 0; }));
@@ -288,6 +335,24 @@ TEST_F(Flow865, MessagesArriveOnceAndAreNeverDeleted) {
     for (const sim::StoredMessage& stored : Engine().StoreContents()) {
         EXPECT_EQ(stored.status, sim::MessageStatus::ReceivedRead);
     }
+}
+
+// The module marks what it hands out read and cannot keep it: the next message is not read
+// before the host has acknowledged the last one.
+TEST_F(Flow865, WithHeldRecordsTheNextMessageWaitsForTheAcknowledgement) {
+    ASSERT_EQ(Service().SetOption("hold-received", 1), 1);
+    Deliver(Incoming("first held"));
+    Deliver(Incoming("second held"));
+    ASSERT_EQ(Start(), 1) << LastError();
+    int32_t receipt = 0;
+    EXPECT_EQ(AwaitHeld(receipt), "first held");
+    AwaitPolls(3);
+    ReceivedMessage message;
+    int32_t none = 0;
+    EXPECT_EQ(Service().GetNextMessageEx(reinterpret_cast<char*>(&message), &none), 0);
+    EXPECT_EQ(Commands(Engine(), {"at$smsmt=1?"}).size(), 1u) << "one read, then none";
+    EXPECT_EQ(Service().AcknowledgeMessage(receipt), 1);
+    EXPECT_EQ(AwaitHeld(receipt), "second held");
 }
 
 TEST_F(Flow865, AStopWhileTheModuleIsSilentLosesNothing) {

@@ -125,7 +125,8 @@ TEST_P(WorkerHeapTest, SendsAndReceivesWithoutAHeapCall) {
 INSTANTIATE_TEST_SUITE_P(EveryFamily, WorkerHeapTest, testing::Values(666, 870, 860, 865));
 
 // The options of a GSM module: a long message and a 7-bit one that ask for status reports, the
-// reports matched to them, and a long message received in parts and joined.
+// reports matched to them, and a long message received in parts, joined, and held in the store
+// until the host has taken it.
 class WorkerHeapOptionsTest : public WorkerHeapTest {
   protected:
     void LongRound() {
@@ -162,6 +163,7 @@ class WorkerHeapOptionsTest : public WorkerHeapTest {
 TEST_P(WorkerHeapOptionsTest, LongMessagesAndReportsWithoutAHeapCall) {
     ASSERT_EQ(service_.SetOption("long-messages", 1), 1);
     ASSERT_EQ(service_.SetOption("delivery-reports", 1), 1);
+    ASSERT_EQ(service_.SetOption("hold-received", 1), 1);
     const uint64_t before = heapcount::WatchedThreadHeapCalls();
     LongRound();
     const uint64_t afterFirst = heapcount::WatchedThreadHeapCalls();

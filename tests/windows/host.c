@@ -152,11 +152,23 @@ typedef struct Export {
 } Export;
 
 static const Export kCurrentExports[] = {
-    {"SMSGetLastError", 1},     {"SMSGetNextMessage", 2}, {"SMSQuery", 3},
-    {"SMSReport", 4},           {"SMSSendMessage", 5},    {"SMSSeviceStarted", 6},
-    {"SMSStartService", 7},     {"SMSStopSerice", 8},     {"SMSStartServiceEx", 9},
-    {"SMSSetTraceFile", 10},    {"SMSGetModuleInfo", 11}, {"SMSGetLastErrorCode", 12},
-    {"SMSGetReceivePolls", 13}, {"SMSSetOption", 14},     {"SMSQueryDelivery", 15},
+    {"SMSGetLastError", 1},
+    {"SMSGetNextMessage", 2},
+    {"SMSQuery", 3},
+    {"SMSReport", 4},
+    {"SMSSendMessage", 5},
+    {"SMSSeviceStarted", 6},
+    {"SMSStartService", 7},
+    {"SMSStopSerice", 8},
+    {"SMSStartServiceEx", 9},
+    {"SMSSetTraceFile", 10},
+    {"SMSGetModuleInfo", 11},
+    {"SMSGetLastErrorCode", 12},
+    {"SMSGetReceivePolls", 13},
+    {"SMSSetOption", 14},
+    {"SMSQueryDelivery", 15},
+    {"SMSGetNextMessageEx", 16},
+    {"SMSAcknowledgeMessage", 17},
 };
 static const Export kLegacyExports[] = {
     {"SMSGetLastError", 1}, {"SMSGetNextMessage", 2}, {"SMSQuery", 3},      {"SMSReport", 4},
@@ -219,6 +231,9 @@ static void CheckExportTable(HMODULE module, int legacy) {
               "the legacy edition has SMSGetLastErrorCode");
         Check(ByName(module, "SMSSetOption") == NULL && ByName(module, "SMSQueryDelivery") == NULL,
               "the legacy edition has the options");
+        Check(ByName(module, "SMSGetNextMessageEx") == NULL &&
+                  ByName(module, "SMSAcknowledgeMessage") == NULL,
+              "the legacy edition has the receipts");
     }
 }
 

@@ -1,5 +1,12 @@
 #include "ModemLink.h"
 
+#include <dlfcn.h>
+
+#include <chrono>
+#include <thread>
+
+#include "Log.h"
+
 namespace tidewire::gateway {
 
 ModemLink::~ModemLink() {
@@ -7,10 +14,38 @@ ModemLink::~ModemLink() {
     if (traced_) {
         library_.setTraceFile(nullptr);
     }
+    if (holdHandle_ != nullptr) {
+        dlclose(holdHandle_);
+    }
 }
 
 bool ModemLink::Load(const std::string& path, std::string& error) {
-    return library_.Load(path, error);
+    if (!library_.Load(path, error)) {
+        return false;
+    }
+    ResolveHoldExports(path);
+    return true;
+}
+
+void ModemLink::ResolveHoldExports(const std::string& path) {
+    // The library is loaded already: this only takes another reference to it.
+    holdHandle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (holdHandle_ != nullptr) {
+        setOption_ = reinterpret_cast<decltype(setOption_)>(dlsym(holdHandle_, "SMSSetOption"));
+        getNextMessageEx_ = reinterpret_cast<decltype(getNextMessageEx_)>(
+            dlsym(holdHandle_, "SMSGetNextMessageEx"));
+        acknowledgeMessage_ = reinterpret_cast<decltype(acknowledgeMessage_)>(
+            dlsym(holdHandle_, "SMSAcknowledgeMessage"));
+    }
+    if (setOption_ == nullptr || getNextMessageEx_ == nullptr || acknowledgeMessage_ == nullptr) {
+        LogWarning("the library " + path +
+                   " cannot keep received messages in the module until they are stored (it "
+                   "lacks SMSGetNextMessageEx or SMSAcknowledgeMessage): a message taken just "
+                   "before the gateway is killed may be lost");
+        setOption_ = nullptr;
+        getNextMessageEx_ = nullptr;
+        acknowledgeMessage_ = nullptr;
+    }
 }
 
 bool ModemLink::Start(const GatewayConfig& config, tools::ErrorReport& error) {
@@ -23,19 +58,37 @@ bool ModemLink::Start(const GatewayConfig& config, tools::ErrorReport& error) {
         }
         traced_ = true;
     }
+    // Set before every start: the option outlives a stop, and a start may follow one.
+    if (setOption_ != nullptr && setOption_("hold-received", 1) != 1) {
+        LogWarning(
+            "the library refused the option hold-received: received messages leave the "
+            "module before they are stored");
+    }
     if (library_.Start(modem) != 1) {
         error = LastError();
         return false;
     }
     started_ = true;
+    acknowledgedAtPoll_ = -1;
     return true;
 }
 
 void ModemLink::Stop() {
-    if (started_) {
-        library_.stopService();
-        started_ = false;
+    if (!started_) {
+        return;
     }
+    // The worker deletes an acknowledged message at the start of a receive step; the step that
+    // was under way at the acknowledgement may have passed that point, the one after it has not.
+    if (acknowledgedAtPoll_ >= 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (library_.serviceStarted() != 0 &&
+               library_.getReceivePolls() < acknowledgedAtPoll_ + 2 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    library_.stopService();
+    started_ = false;
 }
 
 bool ModemLink::Running() const {
@@ -108,12 +161,24 @@ SendState ModemLink::Outcome(int32_t id, SendFailure& failure) {
 
 bool ModemLink::TakeReceived(ReceivedMessage& record, int32_t& receipt) {
     receipt = 0;
+    if (getNextMessageEx_ != nullptr) {
+        return getNextMessageEx_(reinterpret_cast<char*>(&record), &receipt) == 1;
+    }
     return library_.getNextMessage(reinterpret_cast<char*>(&record)) == 1;
 }
 
 void ModemLink::Acknowledge(int32_t receipt) {
-    // The library has deleted the message from the module already; nothing to tell it.
-    static_cast<void>(receipt);
+    // 0: the library has deleted the message from the module already.
+    if (receipt == 0 || acknowledgeMessage_ == nullptr) {
+        return;
+    }
+    if (acknowledgeMessage_(receipt) != 1) {
+        // Harmless for what is stored, but a sign that the gateway and the library disagree.
+        LogWarning("the library did not know receipt " + std::to_string(receipt) +
+                   " of a stored message");
+    } else if (started_) {
+        acknowledgedAtPoll_ = library_.getReceivePolls();
+    }
 }
 
 }  // namespace tidewire::gateway

@@ -2,10 +2,11 @@
 // configured line, and asked for outcomes, received records and what it knows of the module.
 //
 // Received records pass through a seam: TakeReceived hands out a record with a receipt, and the
-// gateway calls Acknowledge with that receipt once the record is in the store. Today the
-// library deletes a message from the module as soon as it has queued the record, so the
-// receipt is always 0 and Acknowledge does nothing; with the library's acknowledgement option
-// (docs/gateway.md) these two calls are the only place that changes.
+// gateway calls Acknowledge with that receipt once the record is in the store. Start switches
+// on the library's "hold-received" option, under which the library leaves each message in the
+// module until its record is acknowledged, so a gateway killed before its commit finds the
+// message again after its restart. A library without the option deletes a message as soon as
+// it has queued the record: the receipt is then 0 and Acknowledge does nothing.
 #ifndef TIDEWIRE_TOOLS_GATEWAY_MODEMLINK_H
 #define TIDEWIRE_TOOLS_GATEWAY_MODEMLINK_H
 
@@ -42,7 +43,9 @@ class ModemLink {
     bool Start(const GatewayConfig& config, tools::ErrorReport& error);
 
     // Stops the service. The library's stop returns once its worker has ended, so every record
-    // the worker took from the module is queued by then and can be taken without waiting.
+    // the worker took from the module is queued by then and can be taken without waiting. While
+    // messages are held, it first lets the worker delete those already acknowledged (a few
+    // seconds at most), so that a clean stop does not hand them out again after the restart.
     void Stop();
 
     bool Running() const;
@@ -71,7 +74,19 @@ class ModemLink {
     void Acknowledge(int32_t receipt);
 
   private:
+    // Resolves the exports of the acknowledgement extension on the loaded library, or leaves
+    // them null (with a warning) when it has none.
+    void ResolveHoldExports(const std::string& path);
+
     tools::TidewireLibrary library_;
+    // The extension's exports, taken from the same loaded library; null when it lacks them.
+    void* holdHandle_ = nullptr;
+    decltype(&SMSSetOption) setOption_ = nullptr;
+    decltype(&SMSGetNextMessageEx) getNextMessageEx_ = nullptr;
+    decltype(&SMSAcknowledgeMessage) acknowledgeMessage_ = nullptr;
+    // The worker's count of receive steps when a record was last acknowledged; -1 when none
+    // was since the start.
+    int32_t acknowledgedAtPoll_ = -1;
     std::string device_;
     // The last-error number just before the latest message was queued.
     int32_t codeBeforeSend_ = 0;

@@ -79,7 +79,9 @@ current_table='1 SMSGetLastError
 12 SMSGetLastErrorCode
 13 SMSGetReceivePolls
 14 SMSSetOption
-15 SMSQueryDelivery'
+15 SMSQueryDelivery
+16 SMSGetNextMessageEx
+17 SMSAcknowledgeMessage'
 legacy_table='1 SMSGetLastError
 2 SMSGetNextMessage
 3 SMSQuery

@@ -1,6 +1,6 @@
 # Helpers of the gateway tests: simulated modems, gateways in the background, bounded waits.
-# Sourced by the test scripts, which set $work (a scratch folder), $modemsim, $gateway and
-# $library first.
+# Sourced by the test scripts, which set $modemsim, $gateway and $library, and $work (a scratch
+# folder) themselves or through begin_sqlite_test.
 
 passed=0
 failed=0
@@ -18,6 +18,16 @@ stop_all() {
   done
   pids=()
 }
+
+# begin_sqlite_test: a scratch folder $work, removed at exit with whatever the test started, and
+# the test's store $db, read with sql.
+begin_sqlite_test() {
+  work=$(mktemp -d)
+  export LC_ALL=C.UTF-8
+  trap 'stop_all; rm -rf "$work"' EXIT
+  db=$work/sms.db
+}
+sql() { sqlite3 -batch -noheader "$db" "$@"; }
 
 # start_modem NAME [OPTIONS...]: a simulated GSM module on $work/NAME, steered through
 # $work/NAME.ctl; what it prints (with --trace the line's bytes too) goes to $work/NAME.out.
@@ -50,6 +60,14 @@ modem_stored() {
   echo store >"$work/$modem.ctl"
   wait_for 50 0.1 '[ "$(grep -c "^store:" "$work/$modem.out")" -gt "$before" ]'
   grep '^store:' "$work/$1.out" | tail -1 | sed 's/store: \([0-9]*\) .*/\1/'
+}
+
+# modem_store_texts NAME: the texts of the messages the module NAME still holds, one a line.
+modem_store_texts() {
+  local modem=$1
+  modem_stored "$modem" >/dev/null
+  awk '/^store:/ { n = NR } { line[NR] = $0 } END { for (i = n + 1; i <= NR; i++) print line[i] }' \
+    "$work/$modem.out" | sed -n 's/^ *[0-9]*: .* text="\(.*\)" pdu=.*$/\1/p'
 }
 
 # start_gateway NAME MODEM STORE [OPTIONS...]: a gateway in the background, its log in

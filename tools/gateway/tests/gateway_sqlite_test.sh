@@ -11,14 +11,10 @@ set -uo pipefail
 gateway=$1
 modemsim=$2
 library=$3
-work=$(mktemp -d)
-export LC_ALL=C.UTF-8
 # shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
-trap 'stop_all; rm -rf "$work"' EXIT
+begin_sqlite_test
 
-db=$work/sms.db
-sql() { sqlite3 -batch -noheader "$db" "$@"; }
 finished_rows() { sql "SELECT count(*) FROM outbox WHERE status IN ('sent', 'failed')"; }
 inbox_rows() { sql "SELECT count(*) FROM inbox WHERE text LIKE '$1'"; }
 
@@ -133,7 +129,9 @@ else
 fi
 
 # A stop while the module's store is being read: what the library took is stored, the rest
-# stays in the module.
+# stays in the module (a message stored just before the stop may still be there too: the
+# library deletes it once the gateway has acknowledged it, in a receive step the stop may cut
+# off).
 stop_gateway "$gw_b"
 
 # The library fails a message over 140 characters with a text, then the next one with the same
@@ -156,8 +154,9 @@ wait_for 300 0.1 '[ "$(inbox_rows stored-%)" -gt 0 ]'
 stop_gateway "$gw_a"
 status=$stopped_status
 in_inbox=$(inbox_rows stored-%)
-in_module=$(modem_stored modem-a)
-if [ "$status" = 0 ] && [ $((in_inbox + in_module)) = 12 ] && grep -q 'stopping on SIGTERM' "$work/gw-a.log" &&
+in_module=$(modem_store_texts modem-a | grep -c '^stored-')
+found=$( (sql "SELECT text FROM inbox"; modem_store_texts modem-a) | grep '^stored-' | sort -u | wc -l)
+if [ "$status" = 0 ] && [ "$found" = 12 ] && grep -q 'stopping on SIGTERM' "$work/gw-a.log" &&
   grep -q "store was read [1-9][0-9]* times\{0,1\}; [0-9]* messages taken after the stop$" "$work/gw-a.log"; then
   pass "SIGTERM while receiving: exit 0, $in_inbox messages stored, $in_module left in the module, none lost"
 else
