@@ -162,8 +162,10 @@ if [ "$status" = 0 ] && [ "$found" = 12 ] && grep -q 'stopping on SIGTERM' "$wor
 else
   fail "SIGTERM while receiving: status $status, $in_inbox stored, $in_module in the module"
 fi
+# Every row of the inbox was counted once, repeats too: messages held for their acknowledgement
+# when the modem went away above come again after its return.
 counters=$(sql "SELECT sum(sent), sum(received) FROM gateway_counters")
-if [ "$counters" = "$((rows + 1))|$((3 + in_inbox))" ]; then
+if [ "$counters" = "$((rows + 1))|$(sql "SELECT count(*) FROM inbox")" ]; then
   pass "the counters add up to what was sent and received"
 else
   fail "counters: [$counters], $(sql "SELECT * FROM gateway_counters")"
