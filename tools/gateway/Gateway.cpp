@@ -22,6 +22,9 @@ constexpr int kFinalTries = 5;
 // reopens the port. A working module is read every cycle, and no cycle of one message comes
 // near this long.
 constexpr std::chrono::seconds kStalledReads{60};
+// At most this many sent rows wait for their delivery reports; the oldest is given up (its
+// delivery_status stays NULL) to make room.
+constexpr size_t kAwaitedReports = 1000;
 
 std::string Field(const char* bytes, size_t size) {
     size_t length = 0;
@@ -64,13 +67,21 @@ void Gateway::ClaimAndSend() {
         return;
     }
     const std::string label = "row " + std::to_string(row->id);
+    const SendOptions options{row->longMessage, row->deliveryReport};
+    if ((options.longMessage || options.deliveryReport) && !moduleReady_) {
+        // Whether the module can honour the options is known once its family is: until then
+        // the row waits.
+        Guarded("give the row back", [&] { store_.Release(row->id, config_.name); });
+        nextClaim_ = now + std::chrono::milliseconds(config_.pollMilliseconds);
+        return;
+    }
     if (row->attempts > 1) {
         LogWarning(label + ": claimed again after its lease ran out (claim " +
                    std::to_string(row->attempts) +
                    "); the gateway that had it may have sent it already");
     }
     SendFailure failure;
-    const int32_t id = modem_.Send(row->text, row->recipient, failure);
+    const int32_t id = modem_.Send(row->text, row->recipient, options, failure);
     LogDebug(label + ": claimed, to " + row->recipient + ", library id " + std::to_string(id));
     InFlight flight;
     flight.row = std::move(*row);
@@ -119,10 +130,38 @@ void Gateway::FollowSend() {
         }
         return;
     }
+    modem_.SendSettled();
     inFlight_->sent = state == SendState::Sent;
     inFlight_->outcome = state == SendState::Sent ? "sent" : failure.outcome;
     inFlight_->reason = failure.reason;
+    if (*inFlight_->sent && inFlight_->row.deliveryReport) {
+        if (awaited_.size() >= kAwaitedReports) {
+            LogWarning("row " + std::to_string(awaited_.front().rowId) +
+                       ": no delivery report after " + std::to_string(kAwaitedReports) +
+                       " later messages; its delivery stays unknown");
+            awaited_.pop_front();
+        }
+        awaited_.push_back({inFlight_->row.id, inFlight_->messageId});
+    }
     WriteOutcome();
+}
+
+void Gateway::FollowDeliveries() {
+    for (auto entry = awaited_.begin(); entry != awaited_.end();) {
+        const int32_t delivery = modem_.Delivery(entry->messageId);
+        if (delivery < 0 || !Guarded("write a delivery", [&] {
+                store_.RecordDelivery(entry->rowId, config_.name, delivery == 1);
+            })) {
+            ++entry;
+            continue;
+        }
+        LogDebug("row " + std::to_string(entry->rowId) +
+                 (delivery == 1 ? ": delivered" : ": not delivered"));
+        entry = awaited_.erase(entry);
+    }
+    // The row being sent may have asked for a report too.
+    const bool sending = inFlight_ && inFlight_->row.deliveryReport && inFlight_->messageId >= 0;
+    modem_.AwaitReports(!awaited_.empty() || sending);
 }
 
 bool Gateway::WriteOutcome() {
@@ -205,6 +244,7 @@ bool Gateway::SettleAfterStop() {
             inFlight_->outcome = state == SendState::Sent ? "sent" : failure.outcome;
             inFlight_->reason = failure.reason;
         }
+        modem_.SendSettled();
     }
     // The stop has waited for the worker, so its last listing is queued whole: everything is
     // taken now, and nothing more can come to wait for.
@@ -307,6 +347,7 @@ int Gateway::Run(const std::function<bool(std::chrono::milliseconds)>& stopReque
         } else if (Clock::now() >= nextClaim_) {
             ClaimAndSend();
         }
+        FollowDeliveries();
         if (Clock::now() >= nextHeartbeat_) {
             Guarded("update the counters", [&] { store_.Heartbeat(config_.name); });
             nextHeartbeat_ = Clock::now() + kHeartbeat;

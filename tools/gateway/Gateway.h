@@ -1,7 +1,7 @@
 // One gateway's life: start the modem's service, then, until a stop is asked for, claim and send
 // outbox rows one at a time, renew the lease of the row being sent, and write every received
-// message into the inbox. A stop stops the service first, then settles the row in flight and
-// stores every record the library still holds.
+// message into the inbox, and the delivery of each sent row that asked for it. A stop stops the
+// service first, then settles the row in flight and stores every record the library still holds.
 #ifndef TIDEWIRE_TOOLS_GATEWAY_GATEWAY_H
 #define TIDEWIRE_TOOLS_GATEWAY_GATEWAY_H
 
@@ -45,7 +45,16 @@ class Gateway {
         int32_t receipt = 0;
     };
 
+    // A sent message whose delivery report is awaited.
+    struct AwaitedReport {
+        int64_t rowId = 0;
+        int32_t messageId = -1;
+    };
+
     void ClaimAndSend();
+    // Writes the deliveries the library has learnt of, and keeps its reports coming while
+    // some are awaited.
+    void FollowDeliveries();
     void FollowSend();
     bool WriteOutcome();
     // Takes records from the library until limit are held.
@@ -72,6 +81,8 @@ class Gateway {
     std::optional<InFlight> inFlight_;
     // Records taken from the library and not yet stored, oldest first.
     std::deque<Received> received_;
+    // Oldest first; bounded, as a network may never send a report.
+    std::deque<AwaitedReport> awaited_;
     Clock::time_point nextClaim_{};
     Clock::time_point nextHeartbeat_{};
     // A store that is down is reconnected to at most this often.

@@ -110,7 +110,43 @@ int32_t ModemLink::Module(std::string& model) const {
     return family;
 }
 
-int32_t ModemLink::Send(const std::string& text, const std::string& number, SendFailure& failure) {
+bool ModemLink::Switch(const char* name, bool on, bool& state) {
+    if (state == on) {
+        return true;
+    }
+    if (library_.setOption == nullptr || library_.setOption(name, on ? 1 : 0) != 1) {
+        return false;
+    }
+    state = on;
+    return true;
+}
+
+int32_t ModemLink::Send(const std::string& text, const std::string& number,
+                        const SendOptions& options, SendFailure& failure) {
+    const auto refuse = [&](const std::string& why) {
+        failure.reason = tools::DescribeOwnError(why);
+        failure.outcome = why;
+        SendSettled();
+        AwaitReports(awaitingReports_);
+        return -1;
+    };
+    if ((options.longMessage || options.deliveryReport) && library_.setOption == nullptr) {
+        return refuse(std::string("not sent: the library cannot send ") +
+                      (options.longMessage ? "long messages" : "with delivery reports") +
+                      " (it has no SMSSetOption)");
+    }
+    if (options.deliveryReport && library_.queryDelivery == nullptr) {
+        return refuse("not sent: the library cannot tell deliveries (it has no SMSQueryDelivery)");
+    }
+    // Refused only by a module family that cannot honour the option, such as a CDMA module.
+    std::string model;
+    const std::string family = tools::FamilyName(Module(model));
+    if (!Switch("long-messages", options.longMessage, longMessages_)) {
+        return refuse("not sent: the module (" + family + ") cannot send long messages");
+    }
+    if (!Switch("delivery-reports", options.deliveryReport, deliveryReports_)) {
+        return refuse("not sent: the module (" + family + ") cannot ask for delivery reports");
+    }
     // The last error stays in place across successes, so a failure is known to have a text of
     // its own only when the number changed.
     codeBeforeSend_ = library_.getLastErrorCode();
@@ -118,8 +154,26 @@ int32_t ModemLink::Send(const std::string& text, const std::string& number, Send
     if (id < 0) {
         failure.reason = LastError();
         failure.outcome = failure.reason.text;
+        SendSettled();
     }
+    // The message has taken its request for a report with it; the option stays on while the
+    // report can still come.
+    AwaitReports(awaitingReports_ || (options.deliveryReport && id >= 0));
     return id;
+}
+
+void ModemLink::SendSettled() {
+    // Switching an option off is never refused.
+    Switch("long-messages", false, longMessages_);
+}
+
+void ModemLink::AwaitReports(bool awaiting) {
+    awaitingReports_ = awaiting;
+    Switch("delivery-reports", awaiting, deliveryReports_);
+}
+
+int32_t ModemLink::Delivery(int32_t id) const {
+    return library_.queryDelivery != nullptr ? library_.queryDelivery(id) : -1;
 }
 
 SendState ModemLink::Outcome(int32_t id, SendFailure& failure) {

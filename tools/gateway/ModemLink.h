@@ -7,6 +7,12 @@
 // module until its record is acknowledged, so a gateway killed before its commit finds the
 // message again after its restart. A library without the option deletes a message as soon as
 // it has queued the record: the receipt is then 0 and Acknowledge does nothing.
+//
+// The library's "long-messages" and "delivery-reports" options are switched per message: the
+// first is read by the worker as it sends, so it stays as the message asked until its outcome is
+// known (SendSettled puts it back off, so received parts are not held back for joining between
+// sends); the second is read as the message is queued, and stays on afterwards only while a
+// report is awaited, since the worker takes reports from the module only while it is on.
 #ifndef TIDEWIRE_TOOLS_GATEWAY_MODEMLINK_H
 #define TIDEWIRE_TOOLS_GATEWAY_MODEMLINK_H
 
@@ -20,6 +26,12 @@
 namespace tidewire::gateway {
 
 enum class SendState { Pending, Sent, Failed };
+
+// What a message asks of the library beyond a plain send.
+struct SendOptions {
+    bool longMessage = false;
+    bool deliveryReport = false;
+};
 
 // Why a message failed.
 struct SendFailure {
@@ -60,8 +72,20 @@ class ModemLink {
     // How many times the worker has read the module's store since the start.
     int32_t ReceivePolls() const { return library_.getReceivePolls(); }
 
-    // Queues a message: the library's id, or -1 with the library's reason in failure.
-    int32_t Send(const std::string& text, const std::string& number, SendFailure& failure);
+    // Queues a message with the options it asks for: the library's id, or -1 with the reason
+    // in failure (also when the library or the module cannot honour an option: the message is
+    // then not sent at all rather than sent differently).
+    int32_t Send(const std::string& text, const std::string& number, const SendOptions& options,
+                 SendFailure& failure);
+
+    // Once the outcome of the latest message is known: puts "long-messages" back off.
+    void SendSettled();
+
+    // Keeps "delivery-reports" on while reports of sent messages are awaited, else off.
+    void AwaitReports(bool awaiting);
+
+    // The delivery of a message by its status reports: 1 delivered, 0 failed, -1 not known yet.
+    int32_t Delivery(int32_t id) const;
 
     // The outcome of a message; failure says why a failed one failed. Takes the report records
     // as they come so that the library's report queue never fills up.
@@ -77,6 +101,8 @@ class ModemLink {
     // Resolves the exports of the acknowledgement extension on the loaded library, or leaves
     // them null (with a warning) when it has none.
     void ResolveHoldExports(const std::string& path);
+    // Sets an option to on or off unless it is so already; false when the library refused it.
+    bool Switch(const char* name, bool on, bool& state);
 
     tools::TidewireLibrary library_;
     // The extension's exports, taken from the same loaded library; null when it lacks them.
@@ -92,6 +118,10 @@ class ModemLink {
     int32_t codeBeforeSend_ = 0;
     bool started_ = false;
     bool traced_ = false;
+    // The per-message options as this gateway last set them; both start off in the library.
+    bool longMessages_ = false;
+    bool deliveryReports_ = false;
+    bool awaitingReports_ = false;
 };
 
 }  // namespace tidewire::gateway

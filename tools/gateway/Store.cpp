@@ -256,6 +256,12 @@ bool Store::Finish(int64_t id, const std::string& gateway, bool sent, const std:
     return ours;
 }
 
+void Store::RecordDelivery(int64_t id, const std::string& gateway, bool delivered) {
+    database_->Query(Sql("UPDATE outbox SET delivery_status = $3, delivery_time = {now}"
+                         " WHERE id = $1 AND claimed_by = $2"),
+                     {std::to_string(id), gateway, delivered ? "delivered" : "failed"});
+}
+
 void Store::Release(int64_t id, const std::string& gateway) {
     database_->Query(
         "UPDATE outbox SET status = 'pending', claimed_by = NULL, claimed_at = NULL,"

@@ -61,6 +61,9 @@ class Store {
     bool Finish(int64_t id, const std::string& gateway, bool sent, const std::string& outcome,
                 int32_t messageId);
 
+    // Writes what the status reports of a row this gateway sent tell, with the time it learnt it.
+    void RecordDelivery(int64_t id, const std::string& gateway, bool delivered);
+
     // Gives a claimed row back untried (a stop before the module took it).
     void Release(int64_t id, const std::string& gateway);
 

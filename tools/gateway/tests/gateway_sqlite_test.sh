@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tidewire-gateway on SQLite, as one machine runs it: its settings checked, two gateways on
 # simulated modems sharing one file (every row sent once, a refused row failed with the
-# library's reason, a send longer than the lease kept by renewing it), received messages stored
+# library's reason, a send longer than the lease kept by renewing it, a row's long-message and
+# delivery-report options honoured), received messages stored
 # with their duplicate key, a modem pulled out and back counted as a reconnect, and a SIGTERM
 # during receiving that leaves every message either in the inbox or still in the module.
 #
@@ -147,6 +148,21 @@ if [ "$outcomes" = $'英文短信，长度不能大于140\nrefused by the module
 else
   fail "two long messages: [$outcomes]"
 fi
+# A row may ask for a long message and for a delivery report; the report comes a second after
+# the send, when the row's outcome is written already.
+echo 'report-delay 1000' >"$work/modem-a.ctl"
+echo 'clear sent' >"$work/modem-a.ctl"
+split=$(printf 'y%.0s' {1..200})
+sql "INSERT INTO outbox (recipient, text, long_message, delivery_report) VALUES ('13912345678', '$split', 1, 0), ('13912345678', 'report-me', 0, 1)"
+wait_for 300 0.2 '[ -n "$(sql "SELECT delivery_status FROM outbox WHERE text = '"'report-me'"'")" ]'
+options=$(sql "SELECT status || ' ' || ifnull(delivery_status, '-') || ' ' || (delivery_time IS NOT NULL) FROM outbox WHERE text IN ('$split', 'report-me') ORDER BY id")
+parts=$(modem_sent modem-a | grep '^y*$')
+if [ "$options" = $'sent - 0\nsent delivered 1' ] && [ "$(echo "$parts" | wc -l)" = 2 ] &&
+  [ "$(echo "$parts" | tr -d '\n')" = "$split" ]; then
+  pass "a row asking for a long message goes in two parts, one asking for a report gets it"
+else
+  fail "options: [$options], parts [$parts]"
+fi
 for ((n = 1; n <= 12; n++)); do
   echo "inject +861390000$n stored-$n" >"$work/modem-a.ctl"
 done
@@ -165,7 +181,7 @@ fi
 # Every row of the inbox was counted once, repeats too: messages held for their acknowledgement
 # when the modem went away above come again after its return.
 counters=$(sql "SELECT sum(sent), sum(received) FROM gateway_counters")
-if [ "$counters" = "$((rows + 1))|$(sql "SELECT count(*) FROM inbox")" ]; then
+if [ "$counters" = "$((rows + 3))|$(sql "SELECT count(*) FROM inbox")" ]; then
   pass "the counters add up to what was sent and received"
 else
   fail "counters: [$counters], $(sql "SELECT * FROM gateway_counters")"
